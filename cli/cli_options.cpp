@@ -1,0 +1,82 @@
+#include "cli_options.h"
+
+#include <cmath>
+
+QString CliUsage() {
+    return QStringLiteral(
+        "Использование: orvandine-convert [--timeout СЕКУНДЫ] (--hex | --bin | --bas) ФАЙЛ\n"
+        "\n"
+        "Ассемблирует ФАЙЛ (исходник NASM в кодировке Windows-1251) и выдаёт:\n"
+        "  --hex            HEX строку на стандартный вывод;\n"
+        "  --bin            BIN файл рядом с исходником;\n"
+        "  --bas            BAS модуль Visual Basic рядом с исходником.\n"
+        "ФАЙЛ \"-\" читается со стандартного ввода; продукты тогда пишутся в текущую папку\n"
+        "под именем \"Новый файл\".\n"
+        "\n"
+        "  --timeout СЕК    остановить ассемблер, если он работает дольше (код 124);\n"
+        "  --help           эта справка;\n"
+        "  --version        версия программы и встроенного NASM.\n"
+        "\n"
+        "Коды выхода: 0 успех, 1 ошибка ассемблирования, 2 ошибка вызова, файла или кодировки,\n"
+        "124 время истекло, 130 прервано.\n");
+}
+
+CliOptions ParseCliOptions(const QStringList &arguments) {
+    CliOptions options;
+    auto fail = [&options](const QString &error) {
+        options.error = error;
+        return options;
+    };
+    bool filesOnly = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        CliOptions::Product product = CliOptions::Product::None;
+        if (!filesOnly && arg == QLatin1StringView("--")) {
+            filesOnly = true;
+            continue;
+        }
+        if (!filesOnly && arg == QLatin1StringView("--help")) {
+            options.help = true;
+        } else if (!filesOnly && arg == QLatin1StringView("--version")) {
+            options.version = true;
+        } else if (!filesOnly && arg == QLatin1StringView("--hex")) {
+            product = CliOptions::Product::Hex;
+        } else if (!filesOnly && arg == QLatin1StringView("--bin")) {
+            product = CliOptions::Product::Bin;
+        } else if (!filesOnly && arg == QLatin1StringView("--bas")) {
+            product = CliOptions::Product::Bas;
+        } else if (!filesOnly && (arg == QLatin1StringView("--timeout") ||
+                                  arg.startsWith(QLatin1StringView("--timeout=")))) {
+            QString value;
+            if (arg.contains(QLatin1Char('='))) {
+                value = arg.section(QLatin1Char('='), 1);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            } else {
+                return fail(QStringLiteral("После --timeout нужно число секунд."));
+            }
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6)
+                return fail(QStringLiteral("Неверное время для --timeout: «%1».").arg(value));
+            options.timeout = std::chrono::milliseconds(qint64(std::ceil(seconds * 1000)));
+        } else if (!filesOnly && arg.startsWith(QLatin1StringView("--"))) {
+            return fail(QStringLiteral("Неизвестный ключ «%1».").arg(arg));
+        } else {
+            if (!options.file.isEmpty())
+                return fail(QStringLiteral("Нужен ровно один файл, а указан ещё «%1».").arg(arg));
+            options.file = arg;
+        }
+        if (product != CliOptions::Product::None) {
+            if (options.product != CliOptions::Product::None)
+                return fail(QStringLiteral("Укажите только один из ключей --hex, --bin, --bas."));
+            options.product = product;
+        }
+    }
+    if (options.help || options.version) return options;
+    if (options.product == CliOptions::Product::None)
+        return fail(QStringLiteral("Укажите, что создать: --hex, --bin или --bas."));
+    if (options.file.isEmpty())
+        return fail(QStringLiteral("Укажите файл исходника (или \"-\" для стандартного ввода)."));
+    return options;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+// The command line of orvandine-convert.
+struct CliOptions {
+    enum class Product { None, Hex, Bin, Bas };
+
+    Product product = Product::None;
+    QString file;  // "-" for standard input
+    std::chrono::milliseconds timeout{0};
+    bool help = false;
+    bool version = false;
+    QString error;  // a usage error, in Russian
+};
+
+CliOptions ParseCliOptions(const QStringList &arguments);
+
+QString CliUsage();

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "outcome.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <stop_token>
+
+// What an assembler run needs besides the source.
+struct RunRequest {
+    QString assembler;                     // the NASM executable
+    QString workingFolder;                 // the program folder
+    std::stop_token stop;                  // a stop request ends the run as cancelled
+    std::chrono::milliseconds timeout{0};  // zero: no limit
+};
+
+struct AssemblerOutput {
+    Outcome outcome;
+    QByteArray bytes;  // the flat binary, when the outcome is ok
+};
+
+// The arguments that make NASM assemble one file into a flat binary.
+QStringList AssemblerArguments(const QString &source, const QString &output);
+
+// NASM's messages as the user should read them: the temporary file's name
+// replaced by the document's name, surrounding blank space trimmed.
+QString UserMessages(const QByteArray &printed, const QString &tempName,
+                     const QString &documentName);
+
+// Writes the source (in the 8-bit code page, followed by CR LF) to a fresh
+// temporary file, runs the assembler on it into a second temporary file, and
+// reads the bytes back. Both temporary files are gone when it returns.
+// documentName stands in for the temporary name in the assembler's messages.
+AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
+                             const RunRequest &request);

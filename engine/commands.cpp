@@ -1,0 +1,71 @@
+#include "commands.h"
+
+#include "docpath.h"
+#include "files.h"
+#include "renderers.h"
+
+#include <QDir>
+
+namespace {
+
+Outcome Report(Outcome outcome, UserNotifier &notifier) {
+    if (outcome.failure != Outcome::Failure::None && outcome.failure != Outcome::Failure::Cancelled)
+        notifier.ShowError(outcome.title, outcome.text);
+    return outcome;
+}
+
+// Writes a product next to the document; the outcome carries over the
+// assembler's messages (warnings) of the run that made it.
+Outcome WriteProduct(const QString &target, QByteArrayView bytes, Outcome outcome) {
+    const QString error = WriteFileAtomically(QDir::current().absoluteFilePath(target), bytes);
+    if (!error.isEmpty())
+        return Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error, outcome.messages);
+    return outcome;
+}
+
+}  // namespace
+
+QString BasReportText(const QString &target) {
+    return QStringLiteral(
+               "Файл модуля \"%1\" создан успешно\r\n"
+               "Для его вызова - подключите его к проекту на VB и вызывайте, где это\r\n"
+               "необходимо функцию: \"CallAsmFunction\"")
+        .arg(target);
+}
+
+Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                  const RunRequest &request) {
+    AssemblerOutput run = AssemblerRun(source, documentPath, request);
+    if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
+    Outcome written =
+        WriteProduct(TargetName(documentPath, QStringLiteral("bin")), run.bytes, run.outcome);
+    if (written.ok()) {
+        notifier.ShowInformation(QStringLiteral("Создание BIN файла"),
+                                 QStringLiteral("BIN файл успешно создан в папке с исходником"));
+    }
+    return Report(std::move(written), notifier);
+}
+
+Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunRequest &request,
+                  const QString &documentName) {
+    AssemblerOutput run = AssemblerRun(source, documentName, request);
+    if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
+    const QString hex = HexString(run.bytes);
+    run.bytes = {};  // large outputs: keep only one copy in memory
+    notifier.ShowTextForCopy(QStringLiteral("Создание HEX строки"),
+                             QStringLiteral("В текстовом поле содержатся HEX коды байт"), hex);
+    return run.outcome;
+}
+
+Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                  const RunRequest &request) {
+    AssemblerOutput run = AssemblerRun(source, documentPath, request);
+    if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
+    const QString target = TargetName(documentPath, QStringLiteral("bas"));
+    QByteArray module = ModuleText(HexString(run.bytes)).toLatin1();
+    run.bytes = {};
+    Outcome written = WriteProduct(target, module, run.outcome);
+    if (written.ok())
+        notifier.ShowInformation(QStringLiteral("Создание BAS файла"), BasReportText(target));
+    return Report(std::move(written), notifier);
+}

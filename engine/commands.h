@@ -1,0 +1,26 @@
+#pragma once
+
+#include "assemblerrun.h"
+#include "outcome.h"
+#include "usernotifier.h"
+
+#include <QString>
+
+// The three products. Each assembles the source, delivers its product, and
+// reports through the notifier: success as described, a failure as an error
+// box (nothing is written then), a cancel not at all. The outcome returned is
+// the one reported. Product files are named by TargetName and resolved
+// against the current folder.
+
+Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                  const RunRequest &request);
+
+// documentName stands for the source in the assembler's messages.
+Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunRequest &request,
+                  const QString &documentName);
+
+Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                  const RunRequest &request);
+
+// The report shown after the module was written to target.
+QString BasReportText(const QString &target);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <stop_token>
+
+struct ExecResult {
+    enum class Status {
+        Finished,       // ended on its own; see exitCode
+        FailedToStart,  // see error
+        Crashed,        // ended by a signal
+        Cancelled,      // stopped because a stop was requested
+        TimedOut,       // stopped because it ran out of time
+    };
+
+    Status status = Status::FailedToStart;
+    int exitCode = 0;
+    QByteArray output;  // what the program printed, both channels together
+    QString error;      // why it failed to start
+};
+
+// Runs a program with an argument vector (never through a shell) in the given
+// working folder, without a terminal, and waits for it. The wait ends early,
+// killing the program, when a stop is requested or the time-out (when not
+// zero) has passed.
+ExecResult ExecCmd(const QString &program, const QStringList &arguments,
+                   const QString &workingFolder, std::stop_token stop = {},
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());

@@ -1,0 +1,50 @@
+#include "files.h"
+
+#include "platform.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+
+QString FileErrorMessage(const QString &action, const QString &path, int error,
+                         const QString &fallbackReason) {
+    const QString reason =
+        error != 0 || fallbackReason.isEmpty() ? platform::ErrorReason(error) : fallbackReason;
+    return QStringLiteral("Не удалось %1 «%2»: %3.").arg(action, path, reason);
+}
+
+FileRead ReadWholeFile(const QString &path) {
+    const QString action = QStringLiteral("прочитать файл");
+    if (QFileInfo(path).isDir()) return {{}, FileErrorMessage(action, path, EISDIR)};
+    QFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, FileErrorMessage(action, path, platform::LastError(), file.errorString())};
+    errno = 0;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {{}, FileErrorMessage(action, path, platform::LastError(), file.errorString())};
+    return {std::move(bytes), {}};
+}
+
+QString WriteFileAtomically(const QString &path, QByteArrayView bytes) {
+    const QString action = QStringLiteral("записать файл");
+    if (QFileInfo(path).isDir()) return FileErrorMessage(action, path, EISDIR);
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly))
+        return FileErrorMessage(action, path, platform::LastError(), file.errorString());
+    errno = 0;
+    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+        const int error = platform::LastError();
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return FileErrorMessage(action, path, error, reason);
+    }
+    errno = 0;
+    if (!file.commit())
+        return FileErrorMessage(action, path, platform::LastError(), file.errorString());
+    return {};
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+// Where the program's Windows habits meet the platform it runs on: the
+// program folder, the assembler's file name, hidden files, exclusive
+// creation, executable permission and the reasons behind failed file calls.
+namespace platform {
+
+// The folder of the running executable, ending in exactly one separator.
+QString AppPath();
+
+// The file name a user's own assembler has in the program folder.
+QString AssemblerFileName();
+
+// The file name the program's own copy has: hidden from FileExists.
+QString HiddenAssemblerFileName();
+
+// The folder temporary files go to (the temp variable).
+QString TempFolder();
+
+// True for an existing regular file that is not hidden.
+bool FileExists(const QString &path);
+
+// Gives the owner the right to run the file; false when that failed.
+bool MakeExecutable(const QString &path);
+
+// Creates a new file for writing, readable and writable by the owner only.
+// Fails with EEXIST when anything (a file, a link, a folder) already has the
+// name; links are never followed. Returns the descriptor, or -errno.
+int CreateExclusive(const QString &path);
+
+// The error number of the last failed system call.
+int LastError();
+
+// A short Russian description of an error number.
+QString ErrorReason(int error);
+
+}  // namespace platform

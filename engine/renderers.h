@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Turns the assembler's output bytes into the hex string and the Visual Basic
+// module that carries it.
+
+// Two upper-case hexadecimal digits for a byte value, "00" to "FF".
+QString HexByte(int value);
+
+// Every byte as HexByte, in order, without separators.
+QString HexString(QByteArrayView bytes);
+
+// The thirteen lines of the module, each followed by CR LF.
+QString ModuleText(const QString &hexString);
