@@ -29,20 +29,27 @@ FileRead ReadWholeFile(const QString &path) {
     return {std::move(bytes), {}};
 }
 
-QString WriteFileAtomically(const QString &path, QByteArrayView bytes) {
+QString WriteFileAtomically(const QString &path, QByteArrayView bytes,
+                            std::optional<QFileDevice::Permissions> permissions)
+{
     const QString action = QStringLiteral("записать файл");
-    if (QFileInfo(path).isDir()) return FileErrorMessage(action, path, EISDIR);
+    if (QFileInfo(path).isDir())
+        return FileErrorMessage(action, path, EISDIR);
     QSaveFile file(path);
     errno = 0;
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a short write (a full disk, a file-size limit) shows
+    // here: a buffered flush would let it pass unnoticed.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return FileErrorMessage(action, path, platform::LastError(), file.errorString());
     errno = 0;
-    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+    if (file.write(bytes.data(), bytes.size()) != bytes.size() || file.size() != bytes.size()) {
         const int error = platform::LastError();
         const QString reason = file.errorString();
         file.cancelWriting();
         return FileErrorMessage(action, path, error, reason);
     }
+    if (permissions)
+        file.setPermissions(*permissions);
     errno = 0;
     if (!file.commit())
         return FileErrorMessage(action, path, platform::LastError(), file.errorString());

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -24,20 +23,14 @@ constexpr QFileDevice::Permissions kSharedExecutable =
 // Writes the payload whole under the name (through a temporary file and a
 // rename, so a copy that is running is never changed under it). Returns the
 // error, or an empty string.
-QString WritePayload(const QString &path, QFileDevice::Permissions permissions) {
+QString WritePayload(const QString &path, QFileDevice::Permissions permissions)
+{
     QFile payload(QString::fromLatin1(payload::kResourcePath));
     if (!payload.open(QIODevice::ReadOnly))
         return QStringLiteral("Ассемблер не найден в ресурсах программы.");
-    const QByteArray bytes = payload.readAll();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-        const int error = platform::LastError();
-        file.cancelWriting();
-        return FileErrorMessage(QStringLiteral("записать ассемблер"), path, error);
-    }
-    file.setPermissions(permissions);
-    if (!file.commit())
-        return FileErrorMessage(QStringLiteral("записать ассемблер"), path, platform::LastError());
+    const QString error = WriteFileAtomically(path, payload.readAll(), permissions);
+    if (!error.isEmpty())
+        return error;
     if (!QFileInfo(path).isExecutable() && !platform::MakeExecutable(path))
         return FileErrorMessage(QStringLiteral("сделать исполняемым"), path, platform::LastError());
     return {};
