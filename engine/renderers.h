@@ -12,5 +12,8 @@ QString HexByte(int value);
 // Every byte as HexByte, in order, without separators.
 QString HexString(QByteArrayView bytes);
 
+// The same digits written into a buffer of 2 * bytes.size() UTF-16 units.
+void WriteHexDigits(QByteArrayView bytes, char16_t *out);
+
 // The thirteen lines of the module, each followed by CR LF.
 QString ModuleText(const QString &hexString);

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Benchmarks of the conversion engine and orvandine-convert. Prints figures and
+# ratios measured side by side on this machine; judges nothing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh time
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+
+cli=$PWD/build/cli/orvandine-convert
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+now() { date +%s%N; }
+# Best wall time in milliseconds of a command over N runs.
+best_ms() {
+  local n=$1; shift
+  local best=
+  for ((i = 0; i < n; i++)); do
+    local t0 t1
+    t0=$(now); "$@" >/dev/null; t1=$(now)
+    local d=$(( t1 - t0 ))
+    if [ -z "$best" ] || [ "$d" -lt "$best" ]; then best=$d; fi
+  done
+  awk -v ns="$best" 'BEGIN { printf "%.2f", ns / 1e6 }'
+}
+# Mean wall time in milliseconds over N runs (for runs of a few milliseconds).
+mean_ms() {
+  local n=$1; shift
+  local t0 t1
+  t0=$(now)
+  for ((i = 0; i < n; i++)); do "$@" >/dev/null; done
+  t1=$(now)
+  awk -v ns="$(( t1 - t0 ))" -v n="$n" 'BEGIN { printf "%.2f", ns / n / 1e6 }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+echo "== HexString"
+"$OLDPWD/build/bench/bench_hexstring" bytes.bin
+xxd_ms=$(best_ms 3 xxd -p bytes.bin)
+echo "xxd -p on the same 16 MiB: best of 3 $xxd_ms ms"
+
+echo "== 16 MiB output: orvandine-convert --hex against nasm -f bin"
+echo 'times 16777216 db 0x90' > big.asm
+nasm_big=$(best_ms 5 nasm -f bin big.asm -o big.bin)
+cli_big=$(best_ms 5 "$cli" --hex big.asm)
+echo "nasm -f bin: $nasm_big ms; orvandine-convert --hex: $cli_big ms; ratio $(ratio "$cli_big" "$nasm_big")"
+
+echo "== Ten-line 32-bit function: orvandine-convert --hex against nasm -f bin and xxd -p"
+cat > small.asm <<'ASM'
+bits 32
+; int add4(int a, int b, int c, int d)
+add4:
+    push ebp
+    mov ebp, esp
+    mov eax, [ebp+8]
+    add eax, [ebp+12]
+    add eax, [ebp+16]
+    add eax, [ebp+20]
+    pop ebp
+    ret 16
+ASM
+nasm_xxd() { nasm -f bin small.asm -o small.bin && xxd -p small.bin; }
+"$cli" --hex small.asm >/dev/null  # the private assembler copy exists from here on
+for round in 1 2 3; do
+  base=$(mean_ms 200 nasm_xxd)
+  ours=$(mean_ms 200 "$cli" --hex small.asm)
+  echo "round $round: nasm + xxd: $base ms; orvandine-convert --hex: $ours ms; ratio $(ratio "$ours" "$base")"
+done
+startup=$(mean_ms 200 "$cli" --version)
+nasm_only=$(mean_ms 200 nasm -f bin small.asm -o small.bin)
+echo "for reference: orvandine-convert --version alone $startup ms; nasm alone $nasm_only ms"
+
+echo "== Peak memory for the 16 MiB output"
+/usr/bin/time -f '%M' -o mem.txt "$cli" --hex big.asm >/dev/null
+/usr/bin/time -f '%M' -o nasm_mem.txt nasm -f bin big.asm -o big.bin
+echo "orvandine-convert --hex (largest of it and its NASM child): $(( $(cat mem.txt) / 1024 )) MB;" \
+     "nasm alone: $(( $(cat nasm_mem.txt) / 1024 )) MB"
