@@ -30,11 +30,9 @@ FileRead ReadWholeFile(const QString &path) {
 }
 
 QString WriteFileAtomically(const QString &path, QByteArrayView bytes,
-                            std::optional<QFileDevice::Permissions> permissions)
-{
+                            std::optional<QFileDevice::Permissions> permissions) {
     const QString action = QStringLiteral("записать файл");
-    if (QFileInfo(path).isDir())
-        return FileErrorMessage(action, path, EISDIR);
+    if (QFileInfo(path).isDir()) return FileErrorMessage(action, path, EISDIR);
     QSaveFile file(path);
     errno = 0;
     // Unbuffered, so that a short write (a full disk, a file-size limit) shows
@@ -48,8 +46,7 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes,
         file.cancelWriting();
         return FileErrorMessage(action, path, error, reason);
     }
-    if (permissions)
-        file.setPermissions(*permissions);
+    if (permissions) file.setPermissions(*permissions);
     errno = 0;
     if (!file.commit())
         return FileErrorMessage(action, path, platform::LastError(), file.errorString());

@@ -23,14 +23,12 @@ constexpr QFileDevice::Permissions kSharedExecutable =
 // Writes the payload whole under the name (through a temporary file and a
 // rename, so a copy that is running is never changed under it). Returns the
 // error, or an empty string.
-QString WritePayload(const QString &path, QFileDevice::Permissions permissions)
-{
+QString WritePayload(const QString &path, QFileDevice::Permissions permissions) {
     QFile payload(QString::fromLatin1(payload::kResourcePath));
     if (!payload.open(QIODevice::ReadOnly))
         return QStringLiteral("Ассемблер не найден в ресурсах программы.");
     const QString error = WriteFileAtomically(path, payload.readAll(), permissions);
-    if (!error.isEmpty())
-        return error;
+    if (!error.isEmpty()) return error;
     if (!QFileInfo(path).isExecutable() && !platform::MakeExecutable(path))
         return FileErrorMessage(QStringLiteral("сделать исполняемым"), path, platform::LastError());
     return {};

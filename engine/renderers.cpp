@@ -23,8 +23,7 @@ constexpr std::array<char16_t, 512> kPairs = MakePairs();
 
 // The same pairs as 32-bit words in memory order (little-endian: the first
 // digit in the low half).
-constexpr std::array<std::uint32_t, 256> MakePairWords()
-{
+constexpr std::array<std::uint32_t, 256> MakePairWords() {
     std::array<std::uint32_t, 256> words{};
     for (int b = 0; b < 256; ++b)
         words[b] = std::uint32_t(kPairs[2 * b]) | std::uint32_t(kPairs[2 * b + 1]) << 16;
@@ -41,8 +40,7 @@ QString HexByte(int value) {
     return QString(reinterpret_cast<const QChar *>(&kPairs[2 * b]), 2);
 }
 
-void WriteHexDigits(QByteArrayView bytes, char16_t *out)
-{
+void WriteHexDigits(QByteArrayView bytes, char16_t *out) {
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype i = 0;
@@ -53,12 +51,10 @@ void WriteHexDigits(QByteArrayView bytes, char16_t *out)
         std::memcpy(out + 2 * i, &a, sizeof a);
         std::memcpy(out + 2 * i + 4, &b, sizeof b);
     }
-    for (; i < n; ++i)
-        std::memcpy(out + 2 * i, &kPairs[2 * in[i]], 2 * sizeof(char16_t));
+    for (; i < n; ++i) std::memcpy(out + 2 * i, &kPairs[2 * in[i]], 2 * sizeof(char16_t));
 }
 
-QString HexString(QByteArrayView bytes)
-{
+QString HexString(QByteArrayView bytes) {
     QString hex(bytes.size() * 2, Qt::Uninitialized);
     WriteHexDigits(bytes, reinterpret_cast<char16_t *>(hex.data()));
     return hex;

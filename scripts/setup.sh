@@ -3,7 +3,8 @@
 # Shared by scripts/run.sh and scripts/test.sh. Extra package names may be passed.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-translations-l10n nasm xxd "$@")
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-translations-l10n nasm xxd
+  fonts-liberation "$@")
 
 missing=()
 for p in "${packages[@]}"; do

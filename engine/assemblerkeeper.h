@@ -1,0 +1,34 @@
+#pragma once
+
+#include "provisioning.h"
+
+#include <future>
+#include <mutex>
+
+// The window's assembler for the program's lifetime: written out in the
+// background at start-up (so the window need not wait for it), checked
+// before every run, removed at exit. Safe to use from any thread.
+class AssemblerKeeper {
+public:
+    AssemblerKeeper(QString appFolder, CopyPlace place);
+    ~AssemblerKeeper();
+
+    // Begins ProvideAssembler on a thread of its own.
+    void StartProviding();
+
+    // The assembler to run now: waits for the start-up copy, and writes the
+    // copy again when it has vanished.
+    ProvidedAssembler Acquire();
+
+    // RemoveAssembler for what was provided.
+    void Remove();
+
+private:
+    void WaitForStart();  // with mutex_ held
+
+    const QString appFolder_;
+    const CopyPlace place_;
+    std::mutex mutex_;
+    std::future<ProvidedAssembler> starting_;
+    ProvidedAssembler current_;
+};

@@ -1,0 +1,48 @@
+#include "sourcefile.h"
+
+#include "files.h"
+#include "outcome.h"
+#include "platform.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+SourceText SourceFromBytes(QByteArrayView bytes) {
+    SourceText source;
+    source.text = codepage::Decode(bytes);
+    if (!source.text.contains(QLatin1StringView("\r\n")) && source.text.contains(QLatin1Char('\n')))
+        source.lineBreak = QStringLiteral("\n");
+    source.text.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n"));
+    return source;
+}
+
+codepage::Encoded SourceToBytes(const SourceText &source) {
+    QString text = source.text;
+    if (!text.endsWith(QLatin1Char('\n'))) text += QLatin1Char('\n');
+    if (source.lineBreak != QLatin1StringView("\n"))
+        text.replace(QLatin1Char('\n'), source.lineBreak);
+    return codepage::Encode(text);
+}
+
+SourceRead ReadSourceFile(const QString &path, bool createMissing) {
+    if (createMissing && !QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        QFile file(path);
+        errno = 0;
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            return {{},
+                    FileErrorMessage(QStringLiteral("создать файл"), path, platform::LastError(),
+                                     file.errorString())};
+        }
+    }
+    const FileRead read = ReadWholeFile(path);
+    if (!read.ok()) return {{}, read.error};
+    return {SourceFromBytes(read.bytes), {}};
+}
+
+SaveResult SaveSourceFile(const QString &path, const SourceText &source) {
+    const codepage::Encoded encoded = SourceToBytes(source);
+    if (!encoded.ok()) return {EncodingErrorTitle(), codepage::UnrepresentableMessage(encoded)};
+    const QString error = WriteFileAtomically(path, encoded.bytes);
+    if (!error.isEmpty()) return {FileErrorTitle(), error};
+    return {};
+}

@@ -1,0 +1,19 @@
+#include "documenttitle.h"
+
+#include "docpath.h"
+
+QString TitlePrefix() {
+    return QStringLiteral("Orvandine Converter - ");
+}
+
+QString NewFileTitle() {
+    return TitleFor(UntitledName());
+}
+
+QString TitleFor(const QString &documentPath) {
+    return TitlePrefix() + documentPath;
+}
+
+QString DocumentPathOf(const QString &title) {
+    return title.mid(TitlePrefix().size());
+}

@@ -1,0 +1,338 @@
+#include "frmmain.h"
+
+#include "asmedit.h"
+#include "commands.h"
+#include "deferrednotifier.h"
+#include "dialogs.h"
+#include "docpath.h"
+#include "documenttitle.h"
+#include "geometry.h"
+#include "messages.h"
+#include "platform.h"
+#include "sourcefile.h"
+#include "widgetdialogs.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QTimer>
+
+namespace {
+
+// Initial geometry, in twips.
+constexpr int kClientWidth = 8895;
+constexpr int kClientHeight = 7530;
+constexpr int kTextLeft = 120;
+constexpr int kTextTop = 120;
+constexpr int kTextWidth = 8772;
+constexpr int kTextHeight = 7332;
+
+// The progress box appears only for runs that take longer than this.
+constexpr int kProgressDelayMs = 500;
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+}  // namespace
+
+frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
+    : QMainWindow(parent),
+      ownDialogs_(dialogs ? nullptr : std::make_unique<WidgetDialogs>(this)),
+      dialogs_(dialogs ? *dialogs : *ownDialogs_),
+      keeper_(platform::AppPath(), CopyPlace::ProgramFolder),
+      appFolder_(platform::AppPath()),
+      lineBreak_(kCrLf) {
+    setObjectName(QStringLiteral("frmMain"));
+
+    auto *client = new QWidget(this);
+    setCentralWidget(client);
+    txtAsm = new AsmEdit(client);
+    txtAsm->setObjectName(QStringLiteral("txtAsm"));
+    txtAsm->setGeometry(ToPixels(kTextLeft), ToPixels(kTextTop), ToPixels(kTextWidth),
+                        ToPixels(kTextHeight));
+    txtAsm->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txtAsm->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtAsm->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QFont font(QStringLiteral("Courier New"), 9, QFont::Bold);
+    font.setStyleHint(QFont::TypeWriter);
+    txtAsm->setFont(font);
+    QPalette palette = txtAsm->palette();
+    palette.setColor(QPalette::Base, QColor(255, 224, 192));
+    palette.setColor(QPalette::Text, Qt::black);
+    txtAsm->setPalette(palette);
+    connect(txtAsm, &AsmEdit::filesDropped, this, &frmMain::DropFiles);
+
+    BuildMenus();
+    ResetDocument();
+    resize(ToPixels(kClientWidth), ToPixels(kClientHeight) + menuBar()->sizeHint().height());
+
+    // Start-up: the assembler is written out meanwhile; the first run waits for it.
+    keeper_.StartProviding();
+}
+
+frmMain::~frmMain() {
+    StopRun();
+}
+
+void frmMain::BuildMenus() {
+    auto addItem = [this](QMenu *menu, QAction *&action, const char *name, const QString &caption,
+                          const QKeySequence &shortcut, void (frmMain::*handler)()) {
+        action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, handler);
+    };
+
+    QMenu *file = menuBar()->addMenu(QStringLiteral("Файл"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    addItem(file, mnuOpen, "mnuOpen", QStringLiteral("Открыть"),
+            QKeySequence(QStringLiteral("Ctrl+O")), &frmMain::OpenFile);
+    addItem(file, mnuSave, "mnuSave", QStringLiteral("Сохранить"),
+            QKeySequence(QStringLiteral("Ctrl+S")), &frmMain::SaveFile);
+    addItem(file, mnuSaveAs, "mnuSaveAs", QStringLiteral("Сохранить Как"), QKeySequence(),
+            &frmMain::SaveFileAs);
+    addItem(file, mnuClose, "mnuClose", QStringLiteral("Закрыть"),
+            QKeySequence(QStringLiteral("Ctrl+X")), &frmMain::CloseFile);
+    file->addSeparator()->setObjectName(QStringLiteral("mnuSeparator1"));
+    mnuExit = file->addAction(QStringLiteral("Выход"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    mnuExit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu *project = menuBar()->addMenu(QStringLiteral("Проект"));
+    project->setObjectName(QStringLiteral("mnuProject"));
+    addItem(project, mnuCreateBIN, "mnuCreateBIN", QStringLiteral("Создать BIN файл"),
+            QKeySequence(QStringLiteral("Shift+F5")), &frmMain::CreateBinFile);
+    addItem(project, mnuCreateHEX, "mnuCreateHEX", QStringLiteral("Создать HEX строку"),
+            QKeySequence(QStringLiteral("Shift+F6")), &frmMain::CreateHexString);
+    addItem(project, mnuCreateBAS, "mnuCreateBAS", QStringLiteral("Создать BAS модуль"),
+            QKeySequence(QStringLiteral("Shift+F7")), &frmMain::CreateBasModule);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Справка"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    addItem(help, mnuAbout, "mnuAbout", QStringLiteral("О программе"), QKeySequence(),
+            &frmMain::ShowAbout);
+}
+
+// --- Document identity -------------------------------------------------------
+
+QString frmMain::GetDocumentPath() const {
+    return documentPath_;
+}
+
+void frmMain::SetDocumentPath(const QString &path) {
+    documentPath_ = path;
+    // "[*]" in a title is Qt's placeholder for a modified mark; doubled, it shows as itself.
+    QString title = TitleFor(path);
+    setWindowTitle(title.replace(QLatin1StringView("[*]"), QLatin1StringView("[*][*]")));
+}
+
+void frmMain::ResetDocument() {
+    SetDocumentPath(UntitledName());
+}
+
+// --- File commands -----------------------------------------------------------
+
+bool frmMain::LoadDocument(const QString &path, bool createMissing) {
+    const SourceRead read = ReadSourceFile(path, createMissing);
+    if (!read.ok()) {
+        dialogs_.ShowError(FileErrorTitle(), read.error);
+        return false;
+    }
+    txtAsm->setText(read.source.text);
+    lineBreak_ = read.source.lineBreak;
+    SetDocumentPath(path);
+    return true;
+}
+
+void frmMain::OpenFile() {
+    if (running_) return;
+    const QString path = dialogs_.OpenFileName();
+    if (!path.isEmpty()) LoadDocument(path, true);
+}
+
+void frmMain::SaveFile() {
+    if (!running_) SaveTo(AsmPath(GetDocumentPath()));
+}
+
+void frmMain::SaveFileAs() {
+    if (running_) return;
+    const QString chosen = dialogs_.SaveFileName();
+    if (!chosen.isEmpty()) SaveTo(AsmPath(chosen));
+}
+
+void frmMain::SaveTo(const QString &path) {
+    if (!dialogs_.Question(QStringLiteral("Подтверждение сохранения"),
+                           QStringLiteral("Вы уверены, что хотите сохранить файл под именем '") +
+                               path + QLatin1Char('\'')))
+        return;
+    const SaveResult saved = SaveSourceFile(path, {txtAsm->text(), lineBreak_});
+    if (!saved.ok()) {
+        dialogs_.ShowError(saved.title, saved.text);
+        return;
+    }
+    SetDocumentPath(path);
+}
+
+void frmMain::CloseFile() {
+    if (running_) return;
+    const QString path = AsmPath(GetDocumentPath());
+    if (!dialogs_.Question(
+            QStringLiteral("Подтверждение закрытия файла"),
+            QStringLiteral("Вы уверены, что хотите закрыть файл '") + path + QStringLiteral("' ?")))
+        return;
+    txtAsm->clear();
+    lineBreak_ = kCrLf;
+    ResetDocument();
+}
+
+void frmMain::DropFiles(const QStringList &files) {
+    if (running_ || files.isEmpty()) return;
+    // Only the first file, and only a local .asm file given by its full path.
+    const QString &file = files.constFirst();
+    if (!QDir::isAbsolutePath(file) || !file.endsWith(QLatin1StringView(".asm"))) return;
+    LoadDocument(file, false);
+}
+
+// --- Project commands --------------------------------------------------------
+
+void frmMain::CreateBinFile() {
+    RunCommand(
+        [](const QString &source, const QString &path, UserNotifier &notifier,
+           const RunRequest &request) { return CreateBin(source, path, notifier, request); });
+}
+
+void frmMain::CreateHexString() {
+    RunCommand(
+        [](const QString &source, const QString &path, UserNotifier &notifier,
+           const RunRequest &request) { return CreateHex(source, notifier, request, path); });
+}
+
+void frmMain::CreateBasModule() {
+    RunCommand(
+        [](const QString &source, const QString &path, UserNotifier &notifier,
+           const RunRequest &request) { return CreateBas(source, path, notifier, request); });
+}
+
+void frmMain::RunCommand(Command command) {
+    if (running_) return;
+    SetBusy(true);
+    const QString source = txtAsm->text();
+    const QString documentPath = GetDocumentPath();
+    stop_ = std::stop_source();
+    if (worker_.joinable()) worker_.join();
+    worker_ = std::jthread([this, command = std::move(command), source, documentPath,
+                            stop = stop_.get_token(), appFolder = appFolder_] {
+        auto reports = std::make_shared<DeferredNotifier>();
+        Outcome outcome;
+        const ProvidedAssembler assembler = keeper_.Acquire();
+        if (!assembler.ok()) {
+            outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
+                                      QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
+            reports->ShowError(outcome.title, outcome.text);
+        } else {
+            const RunRequest request{assembler.program, appFolder, stop, {}};
+            outcome = command(source, documentPath, *reports, request);
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, outcome, reports, documentPath] {
+                CommandEnded(outcome, *reports, documentPath);
+            },
+            Qt::QueuedConnection);
+    });
+
+    QTimer::singleShot(kProgressDelayMs, this, [this, token = stop_.get_token()] {
+        if (!running_ || token.stop_requested() || progress_) return;
+        progress_ = new QProgressDialog(QStringLiteral("Ассемблирование…"),
+                                        QStringLiteral("Отмена"), 0, 0, this);
+        progress_->setObjectName(QStringLiteral("progressBox"));
+        progress_->setWindowTitle(QStringLiteral("Ассемблирование"));
+        progress_->setWindowModality(Qt::WindowModal);
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        progress_->setMinimumDuration(0);
+        connect(progress_, &QProgressDialog::canceled, this, [this] { stop_.request_stop(); });
+        progress_->show();
+    });
+}
+
+void frmMain::CommandEnded(const Outcome &outcome, const DeferredNotifier &reports,
+                           const QString &documentPath) {
+    if (exiting_) return;
+    SetBusy(false);
+    if (outcome.failure == Outcome::Failure::Assembly)
+        txtAsm->markLines(ErrorLines(outcome.messages, documentPath));
+    else if (outcome.ok())
+        txtAsm->clearMarks();
+    reports.ReplayTo(dialogs_);
+    emit commandFinished(outcome);
+}
+
+void frmMain::SetBusy(bool busy) {
+    running_ = busy;
+    for (QAction *action :
+         {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS})
+        action->setEnabled(!busy);
+    if (!busy && progress_) {
+        progress_->deleteLater();
+        progress_ = nullptr;
+    }
+}
+
+void frmMain::StopRun() {
+    stop_.request_stop();
+    if (worker_.joinable()) worker_.join();
+}
+
+// --- Shell -------------------------------------------------------------------
+
+QString frmMain::AboutText() {
+    return QStringLiteral("Разработано: Zentaro Software") + kCrLf +
+           QStringLiteral("Web Site: https://zentaro.example/orvandine");
+}
+
+void frmMain::ShowAbout() {
+    dialogs_.ShowInformation(QStringLiteral("О программе"), AboutText());
+}
+
+void frmMain::resizeEvent(QResizeEvent *event) {
+    QMainWindow::resizeEvent(event);
+    FollowWindowSize();
+}
+
+void frmMain::moveEvent(QMoveEvent *event) {
+    // The window manager frames the window after its first sizing: the outer
+    // size changes without a resize, and the window is moved.
+    QMainWindow::moveEvent(event);
+    FollowWindowSize();
+}
+
+void frmMain::FollowWindowSize() {
+    // The rule is stated on the outer size, frame, title and menu bar included.
+    const QSize outer = frameGeometry().size();
+    QRect area = txtAsm->geometry();
+    if (const auto width =
+            FollowingExtent(ToTwips(outer.width()), ToTwips(area.x()), kWidthMarginTwips))
+        area.setWidth(ToPixels(*width));
+    if (const auto height =
+            FollowingExtent(ToTwips(outer.height()), ToTwips(area.y()), kHeightMarginTwips))
+        area.setHeight(ToPixels(*height));
+    txtAsm->setGeometry(area);
+}
+
+void frmMain::closeEvent(QCloseEvent *event) {
+    if (exiting_) {
+        event->accept();
+        return;
+    }
+    if (!dialogs_.Question(QStringLiteral("Подтверждение"),
+                           QStringLiteral("Вы уверены, что хотите завершить работу?"))) {
+        event->ignore();
+        return;
+    }
+    exiting_ = true;
+    StopRun();
+    keeper_.Remove();
+    event->accept();
+}

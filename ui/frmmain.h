@@ -1,0 +1,102 @@
+#pragma once
+
+#include "assemblerkeeper.h"
+#include "assemblerrun.h"
+#include "outcome.h"
+#include "usernotifier.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <thread>
+
+class AsmEdit;
+class Dialogs;
+class DeferredNotifier;
+class QAction;
+class QProgressDialog;
+
+Q_DECLARE_METATYPE(Outcome)
+
+// The program's one window: the source text, its file and project commands.
+class frmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Boxes and dialogs go through dialogs (the window's own widgets when null).
+    explicit frmMain(Dialogs *dialogs = nullptr, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The document path the title names, and the title rules.
+    QString GetDocumentPath() const;
+    void SetDocumentPath(const QString &path);
+    void ResetDocument();
+
+    // The file commands.
+    void OpenFile();
+    void SaveFile();
+    void SaveFileAs();
+    void CloseFile();
+    void DropFiles(const QStringList &files);
+
+    // The project commands: they assemble away from the window's thread.
+    void CreateBinFile();
+    void CreateHexString();
+    void CreateBasModule();
+    bool isAssembling() const { return running_; }
+
+    void ShowAbout();
+
+    AsmEdit *textArea() const { return txtAsm; }
+
+    static QString AboutText();
+
+signals:
+    // A project command has ended and its reports have been shown.
+    void commandFinished(Outcome outcome);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    using Command = std::function<Outcome(const QString &source, const QString &documentPath,
+                                          UserNotifier &notifier, const RunRequest &request)>;
+
+    void BuildMenus();
+    void FollowWindowSize();
+    bool LoadDocument(const QString &path, bool createMissing);
+    void SaveTo(const QString &path);
+    void RunCommand(Command command);
+    void CommandEnded(const Outcome &outcome, const DeferredNotifier &reports,
+                      const QString &documentPath);
+    void SetBusy(bool busy);
+    void StopRun();
+
+    std::unique_ptr<Dialogs> ownDialogs_;
+    Dialogs &dialogs_;
+    AssemblerKeeper keeper_;
+    const QString appFolder_;
+    QString documentPath_;
+    QString lineBreak_;
+
+    AsmEdit *txtAsm = nullptr;
+    QAction *mnuOpen = nullptr;
+    QAction *mnuSave = nullptr;
+    QAction *mnuSaveAs = nullptr;
+    QAction *mnuClose = nullptr;
+    QAction *mnuExit = nullptr;
+    QAction *mnuCreateBIN = nullptr;
+    QAction *mnuCreateHEX = nullptr;
+    QAction *mnuCreateBAS = nullptr;
+    QAction *mnuAbout = nullptr;
+
+    bool running_ = false;
+    bool exiting_ = false;
+    std::stop_source stop_;
+    std::jthread worker_;
+    QProgressDialog *progress_ = nullptr;
+};

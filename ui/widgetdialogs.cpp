@@ -1,0 +1,67 @@
+#include "widgetdialogs.h"
+
+#include "textentrybox.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+// The texts carry CR LF line breaks; a label wants LF.
+QString Shown(QString text) {
+    return text.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n"));
+}
+
+void ShowBox(QWidget *owner, QMessageBox::Icon icon, const QString &title, const QString &text) {
+    QMessageBox box(icon, title, Shown(text), QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+}  // namespace
+
+void WidgetDialogs::ShowInformation(const QString &title, const QString &text) {
+    ShowBox(owner_, QMessageBox::Information, title, text);
+}
+
+void WidgetDialogs::ShowError(const QString &title, const QString &text) {
+    ShowBox(owner_, QMessageBox::Critical, title, text);
+}
+
+QString WidgetDialogs::ShowTextForCopy(const QString &title, const QString &prompt,
+                                       const QString &text) {
+    TextEntryBox box(title, Shown(prompt), text, owner_);
+    return box.exec() == QDialog::Accepted ? box.contents() : QString();
+}
+
+bool WidgetDialogs::Question(const QString &title, const QString &text) {
+    // Yes and No only: without an escape button the box cannot be closed otherwise.
+    QMessageBox box(QMessageBox::Question, title, Shown(text), QMessageBox::Yes | QMessageBox::No,
+                    owner_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() != QMessageBox::No;
+}
+
+QString WidgetDialogs::OpenFileName() {
+    return ChooseFile(false);
+}
+
+QString WidgetDialogs::SaveFileName() {
+    return ChooseFile(true);
+}
+
+QString WidgetDialogs::ChooseFile(bool forSaving) {
+    // No existence check, no overwrite prompt, no default extension: the
+    // window asks its own question before it writes.
+    QFileDialog dialog(owner_, QStringLiteral("Выберите файл"), QDir::currentPath(),
+                       QStringLiteral("Assembler Programs (*.asm)"));
+    dialog.setObjectName(QStringLiteral("fileDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
