@@ -3,7 +3,7 @@
 # ratios measured side by side on this machine; judges nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh time
+scripts/setup.sh time xvfb
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
 
@@ -77,3 +77,26 @@ echo "== Peak memory for the 16 MiB output"
 /usr/bin/time -f '%M' -o nasm_mem.txt nasm -f bin big.asm -o big.bin
 echo "orvandine-convert --hex (largest of it and its NASM child): $(( $(cat mem.txt) / 1024 )) MB;" \
      "nasm alone: $(( $(cat nasm_mem.txt) / 1024 )) MB"
+
+echo "== Window start-up to shown, against a bare Qt Widgets window (Xvfb)"
+bench_window=$OLDPWD/build/bench/bench_window
+Xvfb -displayfd 3 -screen 0 1280x1024x24 3>display.txt >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 50); do [ -s display.txt ] && break; sleep 0.1; done
+export DISPLAY=:$(cat display.txt)
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+"$bench_window" window >/dev/null 2>&1  # warm the caches once
+for round in 1 2 3; do
+  minimal=$(mean_ms 30 "$bench_window" minimal)
+  textual=$(mean_ms 30 "$bench_window" textual)
+  window=$(mean_ms 30 "$bench_window" window)
+  echo "round $round: bare window $minimal ms; Orvandine Converter $window ms; ratio $(ratio "$window" "$minimal")" \
+       "(a bare window with a menu bar and a text area: $textual ms, ratio $(ratio "$window" "$textual"))"
+done
+
+echo "== HEX command on a source that assembles to 1 MiB"
+echo 'times 1048576 db 0x90' > mib.asm
+echo "nasm -f bin alone: best of 5 $(best_ms 5 nasm -f bin mib.asm -o mib.bin) ms"
+for round in 1 2 3; do "$bench_window" hex 2>/dev/null; done

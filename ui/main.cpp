@@ -1,10 +1,9 @@
 // Orvandine Converter: the window.
 
 #include "frmmain.h"
-#include "translations.h"
+#include "programsetup.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <csignal>
 
@@ -13,13 +12,7 @@ int main(int argc, char *argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("orvandine-converter"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/orvandine-converter-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/icons/orvandine-converter-32.png"), QSize(32, 32));
-    QApplication::setWindowIcon(icon);
-    InstallRussianTranslations(app);
-
+    SetUpWindowProgram(app);
     frmMain window;
     window.show();
     return app.exec();
