@@ -303,7 +303,13 @@ private slots:
         QVERIFY2(run.exitCode == 0, run.err.constData());
         QCOMPARE(run.out, QByteArray("90C3\n"));
         QCOMPARE(QDir(prefix.filePath(QStringLiteral("bin"))).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("orvandine-convert")});
+                 (QStringList{QStringLiteral("orvandine-convert"),
+                              QStringLiteral("orvandine-converter")}));
+        // The window program appears in a desktop's menu with its icon.
+        for (const char *file : {"share/applications/orvandine-converter.desktop",
+                                 "share/icons/hicolor/16x16/apps/orvandine-converter.png",
+                                 "share/icons/hicolor/32x32/apps/orvandine-converter.png"})
+            QVERIFY2(QFileInfo::exists(prefix.filePath(QString::fromLatin1(file))), file);
     }
 };
 
