@@ -301,11 +301,17 @@ void frmMain::resizeEvent(QResizeEvent *event) {
     FollowWindowSize();
 }
 
+// The window manager frames the window after its first sizing, and tells of
+// the frame later still: the outer size changes without a resize event. By
+// the time the window is moved or activated the frame is known.
 void frmMain::moveEvent(QMoveEvent *event) {
-    // The window manager frames the window after its first sizing: the outer
-    // size changes without a resize, and the window is moved.
     QMainWindow::moveEvent(event);
     FollowWindowSize();
+}
+
+void frmMain::changeEvent(QEvent *event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) FollowWindowSize();
 }
 
 void frmMain::FollowWindowSize() {
