@@ -32,8 +32,8 @@ int main(int argc, char *argv[]) {
         if (best < 0 || ns < best) best = ns;
     }
     if (check != 10 * 2 * kSize) return 1;
-    std::printf("HexString 16 MiB, fresh string: best of 10 %.2f ms, %.2f GB/s of input\n",
-                best / 1e6, double(kSize) / double(best));
+    std::printf("HexString 16 MiB, fresh string: best of 10 %.2f ms, %.2f GB/s of input\n", best / 1e6,
+                double(kSize) / double(best));
 
     // The digit encoding alone, into a buffer already in memory.
     QString buffer(2 * kSize, Qt::Uninitialized);
@@ -47,8 +47,8 @@ int main(int argc, char *argv[]) {
         if (best < 0 || ns < best) best = ns;
     }
     if (buffer != HexString(bytes)) return 1;
-    std::printf("hex digits 16 MiB into a resident buffer: best of 10 %.2f ms, %.2f GB/s\n",
-                best / 1e6, double(kSize) / double(best));
+    std::printf("hex digits 16 MiB into a resident buffer: best of 10 %.2f ms, %.2f GB/s\n", best / 1e6,
+                double(kSize) / double(best));
 
     // What a fresh 64 MB costs on this machine, for comparison.
     best = -1;

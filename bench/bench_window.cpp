@@ -48,13 +48,12 @@ int Hex() {
     poll.setInterval(1);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget *box = QApplication::activeModalWidget();
-        if (!box || !box->isVisible() || box->objectName() != QLatin1StringView("textEntryBox"))
-            return;
+        if (!box || !box->isVisible() || box->objectName() != QLatin1StringView("textEntryBox")) return;
         poll.stop();
         const double shown = clock.nsecsElapsed() / 1e6;
         QTimer::singleShot(0, box, [&clock, shown, box] {
-            std::printf("hex box shown %.1f ms, answering %.1f ms after the command started\n",
-                        shown, clock.nsecsElapsed() / 1e6);
+            std::printf("hex box shown %.1f ms, answering %.1f ms after the command started\n", shown,
+                        clock.nsecsElapsed() / 1e6);
             std::fflush(stdout);
             box->close();
         });

@@ -45,8 +45,8 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
             product = CliOptions::Product::Bin;
         } else if (!filesOnly && arg == QLatin1StringView("--bas")) {
             product = CliOptions::Product::Bas;
-        } else if (!filesOnly && (arg == QLatin1StringView("--timeout") ||
-                                  arg.startsWith(QLatin1StringView("--timeout=")))) {
+        } else if (!filesOnly &&
+                   (arg == QLatin1StringView("--timeout") || arg.startsWith(QLatin1StringView("--timeout=")))) {
             QString value;
             if (arg.contains(QLatin1Char('='))) {
                 value = arg.section(QLatin1Char('='), 1);

@@ -128,8 +128,7 @@ int main(int argc, char *argv[]) {
     if (!assembler.ok()) return Fail(assembler.error, kAssemblyFailed);
 
     const RunRequest request{assembler.program, appFolder, stop.get_token(), options.timeout};
-    const QString documentPath =
-        options.file == QLatin1StringView("-") ? UntitledName() : options.file;
+    const QString documentPath = options.file == QLatin1StringView("-") ? UntitledName() : options.file;
     ConsoleNotifier notifier;
     Outcome outcome;
     switch (options.product) {
@@ -149,8 +148,7 @@ int main(int argc, char *argv[]) {
     std::fflush(stdout);
 
     // Warnings of a successful run go to standard error, as NASM prints them.
-    if (outcome.ok() && !outcome.messages.isEmpty())
-        Write(stderr, outcome.messages + QLatin1Char('\n'));
+    if (outcome.ok() && !outcome.messages.isEmpty()) Write(stderr, outcome.messages + QLatin1Char('\n'));
 
     switch (outcome.failure) {
         case Outcome::Failure::None:

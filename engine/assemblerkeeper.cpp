@@ -11,9 +11,8 @@ AssemblerKeeper::~AssemblerKeeper() {
 void AssemblerKeeper::StartProviding() {
     std::lock_guard lock(mutex_);
     WaitForStart();
-    starting_ = std::async(std::launch::async, [folder = appFolder_, place = place_] {
-        return ProvideAssembler(folder, place);
-    });
+    starting_ = std::async(std::launch::async,
+                           [folder = appFolder_, place = place_] { return ProvideAssembler(folder, place); });
 }
 
 void AssemblerKeeper::WaitForStart() {

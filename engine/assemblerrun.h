@@ -27,12 +27,10 @@ QStringList AssemblerArguments(const QString &source, const QString &output);
 
 // NASM's messages as the user should read them: the temporary file's name
 // replaced by the document's name, surrounding blank space trimmed.
-QString UserMessages(const QByteArray &printed, const QString &tempName,
-                     const QString &documentName);
+QString UserMessages(const QByteArray &printed, const QString &tempName, const QString &documentName);
 
 // Writes the source (in the 8-bit code page, followed by CR LF) to a fresh
 // temporary file, runs the assembler on it into a second temporary file, and
 // reads the bytes back. Both temporary files are gone when it returns.
 // documentName stands in for the temporary name in the assembler's messages.
-AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
-                             const RunRequest &request);
+AssemblerOutput AssemblerRun(const QString &source, const QString &documentName, const RunRequest &request);

@@ -18,8 +18,7 @@ Outcome Report(Outcome outcome, UserNotifier &notifier) {
 // assembler's messages (warnings) of the run that made it.
 Outcome WriteProduct(const QString &target, QByteArrayView bytes, Outcome outcome) {
     const QString error = WriteFileAtomically(QDir::current().absoluteFilePath(target), bytes);
-    if (!error.isEmpty())
-        return Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error, outcome.messages);
+    if (!error.isEmpty()) return Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error, outcome.messages);
     return outcome;
 }
 
@@ -37,8 +36,7 @@ Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifi
                   const RunRequest &request) {
     AssemblerOutput run = AssemblerRun(source, documentPath, request);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
-    Outcome written =
-        WriteProduct(TargetName(documentPath, QStringLiteral("bin")), run.bytes, run.outcome);
+    Outcome written = WriteProduct(TargetName(documentPath, QStringLiteral("bin")), run.bytes, run.outcome);
     if (written.ok()) {
         notifier.ShowInformation(QStringLiteral("Создание BIN файла"),
                                  QStringLiteral("BIN файл успешно создан в папке с исходником"));
@@ -65,7 +63,6 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
     QByteArray module = ModuleText(HexString(run.bytes)).toLatin1();
     run.bytes = {};
     Outcome written = WriteProduct(target, module, run.outcome);
-    if (written.ok())
-        notifier.ShowInformation(QStringLiteral("Создание BAS файла"), BasReportText(target));
+    if (written.ok()) notifier.ShowInformation(QStringLiteral("Создание BAS файла"), BasReportText(target));
     return Report(std::move(written), notifier);
 }

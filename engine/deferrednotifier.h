@@ -11,8 +11,7 @@ public:
     void ShowInformation(const QString &title, const QString &text) override {
         reports_.push_back({Kind::Information, title, {}, text});
     }
-    QString ShowTextForCopy(const QString &title, const QString &prompt,
-                            const QString &text) override {
+    QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
         reports_.push_back({Kind::TextForCopy, title, prompt, text});
         return text;
     }

@@ -22,9 +22,8 @@ QString StartFailureReason(const QString &program, const QProcess &process) {
 
 }  // namespace
 
-ExecResult ExecCmd(const QString &program, const QStringList &arguments,
-                   const QString &workingFolder, std::stop_token stop,
-                   std::chrono::milliseconds timeout) {
+ExecResult ExecCmd(const QString &program, const QStringList &arguments, const QString &workingFolder,
+                   std::stop_token stop, std::chrono::milliseconds timeout) {
     ExecResult result;
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);

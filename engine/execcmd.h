@@ -26,6 +26,5 @@ struct ExecResult {
 // working folder, without a terminal, and waits for it. The wait ends early,
 // killing the program, when a stop is requested or the time-out (when not
 // zero) has passed.
-ExecResult ExecCmd(const QString &program, const QStringList &arguments,
-                   const QString &workingFolder, std::stop_token stop = {},
-                   std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());
+ExecResult ExecCmd(const QString &program, const QStringList &arguments, const QString &workingFolder,
+                   std::stop_token stop = {}, std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());

@@ -8,10 +8,8 @@
 
 #include <cerrno>
 
-QString FileErrorMessage(const QString &action, const QString &path, int error,
-                         const QString &fallbackReason) {
-    const QString reason =
-        error != 0 || fallbackReason.isEmpty() ? platform::ErrorReason(error) : fallbackReason;
+QString FileErrorMessage(const QString &action, const QString &path, int error, const QString &fallbackReason) {
+    const QString reason = error != 0 || fallbackReason.isEmpty() ? platform::ErrorReason(error) : fallbackReason;
     return QStringLiteral("Не удалось %1 «%2»: %3.").arg(action, path, reason);
 }
 
@@ -48,7 +46,6 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes,
     }
     if (permissions) file.setPermissions(*permissions);
     errno = 0;
-    if (!file.commit())
-        return FileErrorMessage(action, path, platform::LastError(), file.errorString());
+    if (!file.commit()) return FileErrorMessage(action, path, platform::LastError(), file.errorString());
     return {};
 }

@@ -25,5 +25,4 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes,
                             std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
 // "Не удалось <action> «path»: <reason>." for a failure with this error number.
-QString FileErrorMessage(const QString &action, const QString &path, int error,
-                         const QString &fallbackReason = {});
+QString FileErrorMessage(const QString &action, const QString &path, int error, const QString &fallbackReason = {});

@@ -10,8 +10,7 @@ QList<int> ErrorLines(const QString &messages, const QString &documentName) {
         if (!message.startsWith(prefix)) continue;
         const QStringView rest = QStringView(message).mid(prefix.size());
         const qsizetype colon = rest.indexOf(QLatin1Char(':'));
-        if (colon <= 0 || !rest.mid(colon + 1).trimmed().startsWith(QLatin1StringView("error")))
-            continue;
+        if (colon <= 0 || !rest.mid(colon + 1).trimmed().startsWith(QLatin1StringView("error"))) continue;
         bool ok = false;
         const int line = rest.left(colon).toInt(&ok);
         if (ok && line > 0 && !lines.contains(line)) lines << line;

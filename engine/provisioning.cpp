@@ -12,21 +12,20 @@
 
 namespace {
 
-constexpr QFileDevice::Permissions kPrivateExecutable =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-    QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+constexpr QFileDevice::Permissions kPrivateExecutable = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                        QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                                        QFileDevice::WriteUser | QFileDevice::ExeUser;
 
-constexpr QFileDevice::Permissions kSharedExecutable =
-    kPrivateExecutable | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-    QFileDevice::ExeOther;
+constexpr QFileDevice::Permissions kSharedExecutable = kPrivateExecutable | QFileDevice::ReadGroup |
+                                                       QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                       QFileDevice::ExeOther;
 
 // Writes the payload whole under the name (through a temporary file and a
 // rename, so a copy that is running is never changed under it). Returns the
 // error, or an empty string.
 QString WritePayload(const QString &path, QFileDevice::Permissions permissions) {
     QFile payload(QString::fromLatin1(payload::kResourcePath));
-    if (!payload.open(QIODevice::ReadOnly))
-        return QStringLiteral("Ассемблер не найден в ресурсах программы.");
+    if (!payload.open(QIODevice::ReadOnly)) return QStringLiteral("Ассемблер не найден в ресурсах программы.");
     const QString error = WriteFileAtomically(path, payload.readAll(), permissions);
     if (!error.isEmpty()) return error;
     if (!QFileInfo(path).isExecutable() && !platform::MakeExecutable(path))
@@ -56,8 +55,7 @@ bool FileExists(const QString &path) {
     return platform::FileExists(path);
 }
 
-ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place,
-                                   const QString &privateFolder) {
+ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, const QString &privateFolder) {
     const QString visible = appFolder + platform::AssemblerFileName();
     if (FileExists(visible)) return {visible, {}, {}, {}};
 
@@ -78,8 +76,7 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place,
             if (error.isEmpty()) return {copy, {}, {}, {}};
             errors << error;
         } else {
-            errors << FileErrorMessage(QStringLiteral("создать папку"), privateFolder,
-                                       platform::LastError());
+            errors << FileErrorMessage(QStringLiteral("создать папку"), privateFolder, platform::LastError());
         }
     }
 
@@ -92,8 +89,7 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place,
         errors << error;
         folder.remove();
     } else {
-        errors
-            << QStringLiteral("Не удалось создать временную папку: %1.").arg(folder.errorString());
+        errors << QStringLiteral("Не удалось создать временную папку: %1.").arg(folder.errorString());
     }
     return {{}, {}, {}, errors.join(QLatin1Char('\n'))};
 }
@@ -103,8 +99,8 @@ void RemoveAssembler(const ProvidedAssembler &provided) {
     if (!provided.ownFolder.isEmpty()) QDir().rmdir(provided.ownFolder);
 }
 
-ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QString &appFolder,
-                                  CopyPlace place, const QString &privateFolder) {
+ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QString &appFolder, CopyPlace place,
+                                  const QString &privateFolder) {
     if (current.ok() && QFileInfo(current.program).isFile()) return current;
     return ProvideAssembler(appFolder, place, privateFolder);
 }

@@ -40,6 +40,5 @@ void RemoveAssembler(const ProvidedAssembler &provided);
 
 // Before a run: the same assembler while it is still there, else a new one
 // (another instance may have removed the shared copy at its exit).
-ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QString &appFolder,
-                                  CopyPlace place,
+ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QString &appFolder, CopyPlace place,
                                   const QString &privateFolder = DefaultPrivateFolder());

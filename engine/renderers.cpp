@@ -25,8 +25,7 @@ constexpr std::array<char16_t, 512> kPairs = MakePairs();
 // digit in the low half).
 constexpr std::array<std::uint32_t, 256> MakePairWords() {
     std::array<std::uint32_t, 256> words{};
-    for (int b = 0; b < 256; ++b)
-        words[b] = std::uint32_t(kPairs[2 * b]) | std::uint32_t(kPairs[2 * b + 1]) << 16;
+    for (int b = 0; b < 256; ++b) words[b] = std::uint32_t(kPairs[2 * b]) | std::uint32_t(kPairs[2 * b + 1]) << 16;
     return words;
 }
 

@@ -19,8 +19,7 @@ SourceText SourceFromBytes(QByteArrayView bytes) {
 codepage::Encoded SourceToBytes(const SourceText &source) {
     QString text = source.text;
     if (!text.endsWith(QLatin1Char('\n'))) text += QLatin1Char('\n');
-    if (source.lineBreak != QLatin1StringView("\n"))
-        text.replace(QLatin1Char('\n'), source.lineBreak);
+    if (source.lineBreak != QLatin1StringView("\n")) text.replace(QLatin1Char('\n'), source.lineBreak);
     return codepage::Encode(text);
 }
 
@@ -30,8 +29,7 @@ SourceRead ReadSourceFile(const QString &path, bool createMissing) {
         errno = 0;
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             return {{},
-                    FileErrorMessage(QStringLiteral("создать файл"), path, platform::LastError(),
-                                     file.errorString())};
+                    FileErrorMessage(QStringLiteral("создать файл"), path, platform::LastError(), file.errorString())};
         }
     }
     const FileRead read = ReadWholeFile(path);

@@ -40,8 +40,7 @@ double TempFile::RandomDraw() {
     return QRandomGenerator::global()->generateDouble();
 }
 
-TempFile TempFile::Create(const QString &folder, QByteArrayView contents, QString *error,
-                          const Draw &draw) {
+TempFile TempFile::Create(const QString &folder, QByteArrayView contents, QString *error, const Draw &draw) {
     // There are ten million names; a name that is taken is simply drawn again.
     constexpr int kAttempts = 100;
     int lastError = EEXIST;
@@ -62,8 +61,7 @@ TempFile TempFile::Create(const QString &folder, QByteArrayView contents, QStrin
             if (written <= 0) {
                 const int writeError = written < 0 ? errno : ENOSPC;
                 ::close(fd);
-                *error =
-                    FileErrorMessage(QStringLiteral("записать временный файл"), path, writeError);
+                *error = FileErrorMessage(QStringLiteral("записать временный файл"), path, writeError);
                 return {};
             }
             data += written;

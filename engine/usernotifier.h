@@ -13,8 +13,7 @@ public:
 
     // An editable field pre-filled with the text, for the user to copy from.
     // Returns the field's contents when closed.
-    virtual QString ShowTextForCopy(const QString &title, const QString &prompt,
-                                    const QString &text) = 0;
+    virtual QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) = 0;
 
     // A failure: what went wrong and why.
     virtual void ShowError(const QString &title, const QString &text) = 0;

@@ -66,8 +66,7 @@ void AsmEdit::dropEvent(QDropEvent *event) {
         return;
     }
     QStringList files;
-    for (const QUrl &url : event->mimeData()->urls())
-        files << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+    for (const QUrl &url : event->mimeData()->urls()) files << (url.isLocalFile() ? url.toLocalFile() : url.toString());
     event->acceptProposedAction();
     emit filesDropped(files);
 }

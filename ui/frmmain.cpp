@@ -48,8 +48,7 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
     setCentralWidget(client);
     txtAsm = new AsmEdit(client);
     txtAsm->setObjectName(QStringLiteral("txtAsm"));
-    txtAsm->setGeometry(ToPixels(kTextLeft), ToPixels(kTextTop), ToPixels(kTextWidth),
-                        ToPixels(kTextHeight));
+    txtAsm->setGeometry(ToPixels(kTextLeft), ToPixels(kTextTop), ToPixels(kTextWidth), ToPixels(kTextHeight));
     txtAsm->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtAsm->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtAsm->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -85,14 +84,13 @@ void frmMain::BuildMenus() {
 
     QMenu *file = menuBar()->addMenu(QStringLiteral("Файл"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    addItem(file, mnuOpen, "mnuOpen", QStringLiteral("Открыть"),
-            QKeySequence(QStringLiteral("Ctrl+O")), &frmMain::OpenFile);
-    addItem(file, mnuSave, "mnuSave", QStringLiteral("Сохранить"),
-            QKeySequence(QStringLiteral("Ctrl+S")), &frmMain::SaveFile);
-    addItem(file, mnuSaveAs, "mnuSaveAs", QStringLiteral("Сохранить Как"), QKeySequence(),
-            &frmMain::SaveFileAs);
-    addItem(file, mnuClose, "mnuClose", QStringLiteral("Закрыть"),
-            QKeySequence(QStringLiteral("Ctrl+X")), &frmMain::CloseFile);
+    addItem(file, mnuOpen, "mnuOpen", QStringLiteral("Открыть"), QKeySequence(QStringLiteral("Ctrl+O")),
+            &frmMain::OpenFile);
+    addItem(file, mnuSave, "mnuSave", QStringLiteral("Сохранить"), QKeySequence(QStringLiteral("Ctrl+S")),
+            &frmMain::SaveFile);
+    addItem(file, mnuSaveAs, "mnuSaveAs", QStringLiteral("Сохранить Как"), QKeySequence(), &frmMain::SaveFileAs);
+    addItem(file, mnuClose, "mnuClose", QStringLiteral("Закрыть"), QKeySequence(QStringLiteral("Ctrl+X")),
+            &frmMain::CloseFile);
     file->addSeparator()->setObjectName(QStringLiteral("mnuSeparator1"));
     mnuExit = file->addAction(QStringLiteral("Выход"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
@@ -110,8 +108,7 @@ void frmMain::BuildMenus() {
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Справка"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    addItem(help, mnuAbout, "mnuAbout", QStringLiteral("О программе"), QKeySequence(),
-            &frmMain::ShowAbout);
+    addItem(help, mnuAbout, "mnuAbout", QStringLiteral("О программе"), QKeySequence(), &frmMain::ShowAbout);
 }
 
 // --- Document identity -------------------------------------------------------
@@ -162,9 +159,9 @@ void frmMain::SaveFileAs() {
 }
 
 void frmMain::SaveTo(const QString &path) {
-    if (!dialogs_.Question(QStringLiteral("Подтверждение сохранения"),
-                           QStringLiteral("Вы уверены, что хотите сохранить файл под именем '") +
-                               path + QLatin1Char('\'')))
+    if (!dialogs_.Question(
+            QStringLiteral("Подтверждение сохранения"),
+            QStringLiteral("Вы уверены, что хотите сохранить файл под именем '") + path + QLatin1Char('\'')))
         return;
     const SaveResult saved = SaveSourceFile(path, {txtAsm->text(), lineBreak_});
     if (!saved.ok()) {
@@ -177,9 +174,8 @@ void frmMain::SaveTo(const QString &path) {
 void frmMain::CloseFile() {
     if (running_) return;
     const QString path = AsmPath(GetDocumentPath());
-    if (!dialogs_.Question(
-            QStringLiteral("Подтверждение закрытия файла"),
-            QStringLiteral("Вы уверены, что хотите закрыть файл '") + path + QStringLiteral("' ?")))
+    if (!dialogs_.Question(QStringLiteral("Подтверждение закрытия файла"),
+                           QStringLiteral("Вы уверены, что хотите закрыть файл '") + path + QStringLiteral("' ?")))
         return;
     txtAsm->clear();
     lineBreak_ = kCrLf;
@@ -197,21 +193,21 @@ void frmMain::DropFiles(const QStringList &files) {
 // --- Project commands --------------------------------------------------------
 
 void frmMain::CreateBinFile() {
-    RunCommand(
-        [](const QString &source, const QString &path, UserNotifier &notifier,
-           const RunRequest &request) { return CreateBin(source, path, notifier, request); });
+    RunCommand([](const QString &source, const QString &path, UserNotifier &notifier, const RunRequest &request) {
+        return CreateBin(source, path, notifier, request);
+    });
 }
 
 void frmMain::CreateHexString() {
-    RunCommand(
-        [](const QString &source, const QString &path, UserNotifier &notifier,
-           const RunRequest &request) { return CreateHex(source, notifier, request, path); });
+    RunCommand([](const QString &source, const QString &path, UserNotifier &notifier, const RunRequest &request) {
+        return CreateHex(source, notifier, request, path);
+    });
 }
 
 void frmMain::CreateBasModule() {
-    RunCommand(
-        [](const QString &source, const QString &path, UserNotifier &notifier,
-           const RunRequest &request) { return CreateBas(source, path, notifier, request); });
+    RunCommand([](const QString &source, const QString &path, UserNotifier &notifier, const RunRequest &request) {
+        return CreateBas(source, path, notifier, request);
+    });
 }
 
 void frmMain::RunCommand(Command command) {
@@ -221,31 +217,27 @@ void frmMain::RunCommand(Command command) {
     const QString documentPath = GetDocumentPath();
     stop_ = std::stop_source();
     if (worker_.joinable()) worker_.join();
-    worker_ = std::jthread([this, command = std::move(command), source, documentPath,
-                            stop = stop_.get_token(), appFolder = appFolder_] {
-        auto reports = std::make_shared<DeferredNotifier>();
-        Outcome outcome;
-        const ProvidedAssembler assembler = keeper_.Acquire();
-        if (!assembler.ok()) {
-            outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
-                                      QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
-            reports->ShowError(outcome.title, outcome.text);
-        } else {
-            const RunRequest request{assembler.program, appFolder, stop, {}};
-            outcome = command(source, documentPath, *reports, request);
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, outcome, reports, documentPath] {
-                CommandEnded(outcome, *reports, documentPath);
-            },
-            Qt::QueuedConnection);
-    });
+    worker_ = std::jthread(
+        [this, command = std::move(command), source, documentPath, stop = stop_.get_token(), appFolder = appFolder_] {
+            auto reports = std::make_shared<DeferredNotifier>();
+            Outcome outcome;
+            const ProvidedAssembler assembler = keeper_.Acquire();
+            if (!assembler.ok()) {
+                outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
+                                          QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
+                reports->ShowError(outcome.title, outcome.text);
+            } else {
+                const RunRequest request{assembler.program, appFolder, stop, {}};
+                outcome = command(source, documentPath, *reports, request);
+            }
+            QMetaObject::invokeMethod(
+                this, [this, outcome, reports, documentPath] { CommandEnded(outcome, *reports, documentPath); },
+                Qt::QueuedConnection);
+        });
 
     QTimer::singleShot(kProgressDelayMs, this, [this, token = stop_.get_token()] {
         if (!running_ || token.stop_requested() || progress_) return;
-        progress_ = new QProgressDialog(QStringLiteral("Ассемблирование…"),
-                                        QStringLiteral("Отмена"), 0, 0, this);
+        progress_ = new QProgressDialog(QStringLiteral("Ассемблирование…"), QStringLiteral("Отмена"), 0, 0, this);
         progress_->setObjectName(QStringLiteral("progressBox"));
         progress_->setWindowTitle(QStringLiteral("Ассемблирование"));
         progress_->setWindowModality(Qt::WindowModal);
@@ -257,8 +249,7 @@ void frmMain::RunCommand(Command command) {
     });
 }
 
-void frmMain::CommandEnded(const Outcome &outcome, const DeferredNotifier &reports,
-                           const QString &documentPath) {
+void frmMain::CommandEnded(const Outcome &outcome, const DeferredNotifier &reports, const QString &documentPath) {
     if (exiting_) return;
     SetBusy(false);
     if (outcome.failure == Outcome::Failure::Assembly)
@@ -271,8 +262,7 @@ void frmMain::CommandEnded(const Outcome &outcome, const DeferredNotifier &repor
 
 void frmMain::SetBusy(bool busy) {
     running_ = busy;
-    for (QAction *action :
-         {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS})
+    for (QAction *action : {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS})
         action->setEnabled(!busy);
     if (!busy && progress_) {
         progress_->deleteLater();
@@ -318,11 +308,9 @@ void frmMain::FollowWindowSize() {
     // The rule is stated on the outer size, frame, title and menu bar included.
     const QSize outer = frameGeometry().size();
     QRect area = txtAsm->geometry();
-    if (const auto width =
-            FollowingExtent(ToTwips(outer.width()), ToTwips(area.x()), kWidthMarginTwips))
+    if (const auto width = FollowingExtent(ToTwips(outer.width()), ToTwips(area.x()), kWidthMarginTwips))
         area.setWidth(ToPixels(*width));
-    if (const auto height =
-            FollowingExtent(ToTwips(outer.height()), ToTwips(area.y()), kHeightMarginTwips))
+    if (const auto height = FollowingExtent(ToTwips(outer.height()), ToTwips(area.y()), kHeightMarginTwips))
         area.setHeight(ToPixels(*height));
     txtAsm->setGeometry(area);
 }

@@ -64,16 +64,15 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    using Command = std::function<Outcome(const QString &source, const QString &documentPath,
-                                          UserNotifier &notifier, const RunRequest &request)>;
+    using Command = std::function<Outcome(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                                          const RunRequest &request)>;
 
     void BuildMenus();
     void FollowWindowSize();
     bool LoadDocument(const QString &path, bool createMissing);
     void SaveTo(const QString &path);
     void RunCommand(Command command);
-    void CommandEnded(const Outcome &outcome, const DeferredNotifier &reports,
-                      const QString &documentPath);
+    void CommandEnded(const Outcome &outcome, const DeferredNotifier &reports, const QString &documentPath);
     void SetBusy(bool busy);
     void StopRun();
 

@@ -7,8 +7,7 @@
 
 bool InstallRussianTranslations(QCoreApplication &app) {
     auto *translator = new QTranslator(&app);
-    if (!translator->load(QStringLiteral("qtbase_ru"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (!translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;
     }

@@ -42,8 +42,7 @@ QString Broken(const QString &text, qsizetype width) {
 
 }  // namespace
 
-TextEntryBox::TextEntryBox(const QString &title, const QString &prompt, const QString &text,
-                           QWidget *parent)
+TextEntryBox::TextEntryBox(const QString &title, const QString &prompt, const QString &text, QWidget *parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("textEntryBox"));
     setWindowTitle(title);

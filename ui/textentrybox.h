@@ -13,8 +13,7 @@ class TextEntryBox : public QDialog {
     Q_OBJECT
 
 public:
-    TextEntryBox(const QString &title, const QString &prompt, const QString &text,
-                 QWidget *parent = nullptr);
+    TextEntryBox(const QString &title, const QString &prompt, const QString &text, QWidget *parent = nullptr);
 
     // The field's contents.
     QString contents() const;

@@ -29,16 +29,14 @@ void WidgetDialogs::ShowError(const QString &title, const QString &text) {
     ShowBox(owner_, QMessageBox::Critical, title, text);
 }
 
-QString WidgetDialogs::ShowTextForCopy(const QString &title, const QString &prompt,
-                                       const QString &text) {
+QString WidgetDialogs::ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) {
     TextEntryBox box(title, Shown(prompt), text, owner_);
     return box.exec() == QDialog::Accepted ? box.contents() : QString();
 }
 
 bool WidgetDialogs::Question(const QString &title, const QString &text) {
     // Yes and No only: without an escape button the box cannot be closed otherwise.
-    QMessageBox box(QMessageBox::Question, title, Shown(text), QMessageBox::Yes | QMessageBox::No,
-                    owner_);
+    QMessageBox box(QMessageBox::Question, title, Shown(text), QMessageBox::Yes | QMessageBox::No, owner_);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() != QMessageBox::No;

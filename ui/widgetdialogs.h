@@ -10,8 +10,7 @@ public:
     explicit WidgetDialogs(QWidget *owner) : owner_(owner) {}
 
     void ShowInformation(const QString &title, const QString &text) override;
-    QString ShowTextForCopy(const QString &title, const QString &prompt,
-                            const QString &text) override;
+    QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override;
     void ShowError(const QString &title, const QString &text) override;
     bool Question(const QString &title, const QString &text) override;
     QString OpenFileName() override;

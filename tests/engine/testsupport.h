@@ -1,18 +1,19 @@
 #pragma once
 
-// Shared by the engine tests: a temporary folder for every test function's
-// temporary files, and a notifier that records what it was asked to show.
+// Shared by the tests: a temp folder of their own, a notifier that records,
+// and whole-file helpers.
 
 #include "usernotifier.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 struct Shown {
-    QString kind;  // "info", "copy" or "error"
+    QString kind;  // "info", "copy", "error" or "question"
     QString title;
     QString text;
 };
@@ -20,24 +21,23 @@ struct Shown {
 class RecordingNotifier : public UserNotifier {
 public:
     void ShowInformation(const QString &title, const QString &text) override {
-        shown.push_back({QStringLiteral("info"), title, text});
+        shown.push_back({u"info"_s, title, text});
     }
-    QString ShowTextForCopy(const QString &title, const QString &, const QString &text) override {
-        shown.push_back({QStringLiteral("copy"), title, text});
+    QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
+        shown.push_back({u"copy"_s, title, text});
+        prompts << prompt;
         return text;
     }
-    void ShowError(const QString &title, const QString &text) override {
-        shown.push_back({QStringLiteral("error"), title, text});
-    }
+    void ShowError(const QString &title, const QString &text) override { shown.push_back({u"error"_s, title, text}); }
 
     QList<Shown> shown;
+    QStringList prompts;
 };
 
 // Points the temp variable at a fresh folder for as long as it lives.
 class ScopedTempFolder {
 public:
-    explicit ScopedTempFolder(const QString &name = QStringLiteral("tmp"))
-        : path_(base_.filePath(name)), old_(qgetenv("TMPDIR")) {
+    explicit ScopedTempFolder(const QString &name = u"tmp"_s) : path_(base_.filePath(name)), old_(qgetenv("TMPDIR")) {
         QDir().mkpath(path_);
         qputenv("TMPDIR", QFile::encodeName(path_));
     }
@@ -45,8 +45,7 @@ public:
 
     const QString &path() const { return path_; }
     QStringList entries() const {
-        return QDir(path_).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                     QDir::NoDotAndDotDot);
+        return QDir(path_).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
 
 private:

@@ -4,14 +4,6 @@
 
 #include <QProcess>
 
-namespace {
-
-QByteArray Payload() {
-    return ReadAll(QString::fromLatin1(payload::kResourcePath));
-}
-
-}  // namespace
-
 Q_DECLARE_METATYPE(CopyPlace)
 
 class TestProvisioning : public QObject {
@@ -20,37 +12,29 @@ class TestProvisioning : public QObject {
     QTemporaryDir dir_;
     QString app_;
     QString private_;
+    QString blocked_;  // a regular file: no folder can be made under it, not even by root
+
+    static QByteArray Payload() { return ReadAll(QString::fromLatin1(payload::kResourcePath)); }
 
 private slots:
     void init() {
-        app_ = dir_.filePath(QStringLiteral("app/"));
-        private_ = dir_.filePath(QStringLiteral("private"));
+        app_ = dir_.filePath(u"app/"_s);
+        private_ = dir_.filePath(u"private"_s);
+        blocked_ = dir_.filePath(u"file"_s);
         QVERIFY(QDir().mkpath(app_));
+        WriteAll(blocked_, "a file, not a folder");
     }
     void cleanup() { QDir(dir_.path()).removeRecursively(); }
 
-    void payloadIsARunnableNasm() {
-        QVERIFY(Payload().size() > 100000);
-        QVERIFY(
-            Payload().startsWith("\x7F"
-                                 "ELF"));
-    }
-
     void hiddenCopyIsWrittenWholeAndRemovedAtExit() {
         // An older, longer file under the hidden name is replaced, not patched.
-        WriteAll(app_ + QStringLiteral(".nasmw"), QByteArray(Payload().size() + 5000, 'x'));
-        const ProvidedAssembler provided =
-            ProvideAssembler(app_, CopyPlace::ProgramFolder, private_);
-        QVERIFY2(provided.ok(), qPrintable(provided.error));
-        QCOMPARE(provided.program, app_ + QStringLiteral(".nasmw"));
+        WriteAll(app_ + u".nasmw"_s, QByteArray(Payload().size() + 5000, 'x'));
+        const ProvidedAssembler provided = ProvideAssembler(app_, CopyPlace::ProgramFolder, private_);
+        QCOMPARE(provided.program, app_ + u".nasmw"_s);
         QCOMPARE(ReadAll(provided.program), Payload());
-        QVERIFY(QFileInfo(provided.program).isExecutable());
         QVERIFY(!FileExists(provided.program));  // hidden
-        QCOMPARE(QDir(app_).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral(".nasmw")});
-
         QProcess nasm;
-        nasm.start(provided.program, {QStringLiteral("-v")});
+        nasm.start(provided.program, {u"-v"_s});
         QVERIFY(nasm.waitForFinished());
         QVERIFY(nasm.readAll().contains(payload::NasmVersion().toLatin1()));
 
@@ -65,56 +49,41 @@ private slots:
     }
     void usersVisibleAssemblerIsUsedAndKept() {
         QFETCH(CopyPlace, place);
-        const QString mine = app_ + QStringLiteral("nasmw");
-        WriteAll(mine, "#!/bin/sh\n");
-        QVERIFY(FileExists(mine));
+        WriteAll(app_ + u"nasmw"_s, "#!/bin/sh\n");
         const ProvidedAssembler provided = ProvideAssembler(app_, place, private_);
-        QCOMPARE(provided.program, mine);
+        QCOMPARE(provided.program, app_ + u"nasmw"_s);
         RemoveAssembler(provided);
-        QCOMPARE(ReadAll(mine), QByteArray("#!/bin/sh\n"));
-        QVERIFY(!QFileInfo::exists(app_ + QStringLiteral(".nasmw")));
+        QCOMPARE(ReadAll(app_ + u"nasmw"_s), QByteArray("#!/bin/sh\n"));
+        QCOMPARE(QDir(app_).entryList(QDir::Files | QDir::Hidden), QStringList{u"nasmw"_s});
     }
 
     // Another instance removed the shared copy at its exit: the next run writes it again.
     void vanishedCopyIsWrittenAgain() {
         const ProvidedAssembler first = ProvideAssembler(app_, CopyPlace::ProgramFolder, private_);
         QVERIFY(QFile::remove(first.program));
-        const ProvidedAssembler again =
-            EnsureAssembler(first, app_, CopyPlace::ProgramFolder, private_);
+        const ProvidedAssembler again = EnsureAssembler(first, app_, CopyPlace::ProgramFolder, private_);
         QCOMPARE(again.program, first.program);
         QCOMPARE(ReadAll(again.program), Payload());
     }
 
-    // A program folder nobody may write to: the private copy, kept for later runs.
+    // A program folder that cannot be written: the private copy, kept for later runs,
+    // and failing that, a copy of the process's own.
     void unwritableProgramFolderFallsBack() {
-        const QString blocked = dir_.filePath(QStringLiteral("file"));
-        WriteAll(blocked, "a file, not a folder");
-        const ProvidedAssembler provided =
-            ProvideAssembler(blocked + QStringLiteral("/"), CopyPlace::ProgramFolder, private_);
-        QVERIFY2(provided.ok(), qPrintable(provided.error));
-        QVERIFY(provided.program.startsWith(private_ + QStringLiteral("/nasmw-")));
+        const ProvidedAssembler provided = ProvideAssembler(blocked_ + u"/"_s, CopyPlace::ProgramFolder, private_);
+        QVERIFY(provided.program.startsWith(private_ + u"/nasmw-"_s));
         QCOMPARE(ReadAll(provided.program), Payload());
         QVERIFY(QFileInfo(provided.program).isExecutable());
         RemoveAssembler(provided);
-        QVERIFY(QFileInfo::exists(provided.program));
-
         const QDateTime written = QFileInfo(provided.program).lastModified();
         const ProvidedAssembler reused = ProvideAssembler(app_, CopyPlace::PrivateOnly, private_);
         QCOMPARE(reused.program, provided.program);
         QCOMPARE(QFileInfo(reused.program).lastModified(), written);
-    }
 
-    void lastResortIsACopyOfThisProcessOwn() {
         ScopedTempFolder temp;
-        const QString blocked = dir_.filePath(QStringLiteral("file"));
-        WriteAll(blocked, "x");
-        const ProvidedAssembler provided =
-            ProvideAssembler(blocked + QStringLiteral("/"), CopyPlace::ProgramFolder,
-                             blocked + QStringLiteral("/p"));
-        QVERIFY2(provided.ok(), qPrintable(provided.error));
-        QVERIFY(provided.program.startsWith(temp.path()));
-        QCOMPARE(ReadAll(provided.program), Payload());
-        RemoveAssembler(provided);
+        const ProvidedAssembler own = ProvideAssembler(blocked_ + u"/"_s, CopyPlace::ProgramFolder, blocked_ + u"/p"_s);
+        QVERIFY(own.program.startsWith(temp.path()));
+        QCOMPARE(ReadAll(own.program), Payload());
+        RemoveAssembler(own);
         QCOMPARE(temp.entries(), QStringList());
     }
 };

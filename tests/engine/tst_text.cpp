@@ -1,120 +1,57 @@
-// The text rules: the code page, the document path rules.
+// The text rules: the code page, and the names made from a document path.
 #include "codepage.h"
 #include "docpath.h"
-#include "files.h"
 #include "testsupport.h"
 
 class TestText : public QObject {
     Q_OBJECT
 
 private slots:
-    void everyByteSurvivesDecodeAndEncode() {
-        QByteArray all(256, Qt::Uninitialized);
-        for (int i = 0; i < 256; ++i) all[i] = char(i);
+    void everyByteSurvivesTheCodePage() {
+        QByteArray all;
+        for (int i = 0; i < 256; ++i) all += char(i);
         const codepage::Encoded back = codepage::Encode(codepage::Decode(all));
         QVERIFY(back.ok());
         QCOMPARE(back.bytes, all);
+        QCOMPARE(codepage::Decode("\xCF\xF0\xE8\xE2\xE5\xF2\xA8\xB9\x88"), u"ПриветЁ№€"_s);
     }
 
-    void cyrillicIsWindows1251() {
-        QCOMPARE(codepage::Decode("\xCF\xF0\xE8\xE2\xE5\xF2"), QStringLiteral("Привет"));
-        QCOMPARE(codepage::Encode(QStringLiteral("Ёё№€")).bytes, QByteArray("\xA8\xB8\xB9\x88"));
-    }
-
-    void unrepresentableCharacterIsRefusedWithItsLine_data() {
+    void unrepresentableCharacterIsRefused_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<uint>("code");
         QTest::addColumn<int>("line");
-        QTest::newRow("first line") << QStringLiteral("mov ax, 1 ; ✓") << 0x2713u << 1;
-        QTest::newRow("third line, CR LF") << QStringLiteral("a\r\nb\r\n; ü") << 0xFCu << 3;
-        QTest::newRow("outside the BMP") << QStringLiteral("\n; 😀") << 0x1F600u << 2;
+        QTest::newRow("first line") << u"mov ax, 1 ; ✓"_s << 0x2713u << 1;
+        QTest::newRow("third line, CR LF") << u"a\r\nb\r\n; ü"_s << 0xFCu << 3;
+        QTest::newRow("outside the BMP") << u"\n; 😀"_s << 0x1F600u << 2;
     }
-    void unrepresentableCharacterIsRefusedWithItsLine() {
+    void unrepresentableCharacterIsRefused() {
         QFETCH(QString, text);
         QFETCH(uint, code);
         QFETCH(int, line);
         const codepage::Encoded encoded = codepage::Encode(text);
         QVERIFY(!encoded.ok());
         QCOMPARE(uint(encoded.unrepresentable), code);
-        QCOMPARE(encoded.line, line);
-        QVERIFY(encoded.bytes.isEmpty());
-        const QString message = codepage::UnrepresentableMessage(encoded);
-        QVERIFY2(message.contains(QStringLiteral("строке %1").arg(line)), qPrintable(message));
+        QVERIFY(codepage::UnrepresentableMessage(encoded).contains(u"строке %1"_s.arg(line)));
     }
 
-    void asmPath_data() {
+    void productNames_data() {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("untitled") << UntitledName() << QStringLiteral("Новый файл.asm");
-        QTest::newRow("lower") << "/src/demo.asm"
-                               << "/src/demo.asm";
-        QTest::newRow("mixed case kept") << "/src/demo.Asm"
-                                         << "/src/demo.Asm";
-        QTest::newRow("upper kept") << "/src/DEMO.ASM"
-                                    << "/src/DEMO.ASM";
-        QTest::newRow("other extension") << "/src/boot.inc"
-                                         << "/src/boot.inc.asm";
-        QTest::newRow("short") << "asm"
-                               << "asm.asm";
-        QTest::newRow("just the extension") << ".asm"
-                                            << ".asm";
-        QTest::newRow("empty") << ""
-                               << ".asm";
+        QTest::addColumn<QString>("asmPath");
+        QTest::addColumn<QString>("basName");
+        QTest::newRow("untitled") << UntitledName() << u"Новый файл.asm"_s << u"Новый файл.bas"_s;
+        QTest::newRow("lower") << u"/s/d.asm"_s << u"/s/d.asm"_s << u"/s/d.bas"_s;
+        QTest::newRow("mixed case") << u"/s/d.Asm"_s << u"/s/d.Asm"_s << u"/s/d.bas"_s;
+        QTest::newRow("upper") << u"/s/D.ASM"_s << u"/s/D.ASM"_s << u"/s/D.bas"_s;
+        QTest::newRow("other extension") << u"/s/b.inc"_s << u"/s/b.inc.asm"_s << u"/s/b.inc.bas"_s;
+        QTest::newRow("shorter than .asm") << u"asm"_s << u"asm.asm"_s << u"asm.bas"_s;
+        QTest::newRow("empty") << QString() << u".asm"_s << u".bas"_s;
     }
-    void asmPath() {
+    void productNames() {
         QFETCH(QString, path);
-        QFETCH(QString, expected);
-        QCOMPARE(AsmPath(path), expected);
-    }
-
-    void targetName_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("extension");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("asm") << "/src/demo.asm"
-                             << "bas"
-                             << "/src/demo.bas";
-        QTest::newRow("upper ASM") << "/src/DEMO.ASM"
-                                   << "bin"
-                                   << "/src/DEMO.bin";
-        QTest::newRow("txt") << "/src/demo.txt"
-                             << "bas"
-                             << "/src/demo.txt.bas";
-        QTest::newRow("untitled") << UntitledName() << "bas"
-                                  << "Новый файл.bas";
-        QTest::newRow("spaces and quotes") << "/a b/\"q\".asm"
-                                           << "bin"
-                                           << "/a b/\"q\".bin";
-    }
-    void targetName() {
-        QFETCH(QString, path);
-        QFETCH(QString, extension);
-        QFETCH(QString, expected);
-        QCOMPARE(TargetName(path, extension), expected);
-    }
-
-    void atomicWriteReplacesOrKeeps() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("out.bas"));
-        QCOMPARE(WriteFileAtomically(path, "first"), QString());
-        QCOMPARE(WriteFileAtomically(path, "second"), QString());
-        QCOMPARE(ReadAll(path), QByteArray("second"));
-
-        // A folder in the way, or a missing folder: an error naming the path, nothing written.
-        const QString missing = dir.filePath(QStringLiteral("no such folder/out.bas"));
-        const QString error = WriteFileAtomically(missing, "x");
-        QVERIFY2(error.contains(missing), qPrintable(error));
-        QVERIFY(!WriteFileAtomically(dir.path(), "x").isEmpty());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("out.bas")});
-    }
-
-    void readingAMissingFileIsAnErrorAndCreatesNothing() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("absent.asm"));
-        const FileRead read = ReadWholeFile(path);
-        QVERIFY(!read.ok());
-        QVERIFY2(read.error.contains(path), qPrintable(read.error));
-        QVERIFY(!QFileInfo::exists(path));
+        QFETCH(QString, asmPath);
+        QFETCH(QString, basName);
+        QCOMPARE(AsmPath(path), asmPath);
+        QCOMPARE(TargetName(path, u"bas"_s), basName);
     }
 };
 

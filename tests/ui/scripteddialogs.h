@@ -10,27 +10,19 @@
 
 class ScriptedDialogs : public Dialogs {
 public:
-    void ShowInformation(const QString &title, const QString &text) override {
-        shown.push_back({QStringLiteral("info"), title, text});
+    void ShowInformation(const QString &title, const QString &text) override { notes.ShowInformation(title, text); }
+    QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
+        return notes.ShowTextForCopy(title, prompt, text);
     }
-    QString ShowTextForCopy(const QString &title, const QString &prompt,
-                            const QString &text) override {
-        shown.push_back({QStringLiteral("copy"), title, text});
-        prompts << prompt;
-        return text;
-    }
-    void ShowError(const QString &title, const QString &text) override {
-        shown.push_back({QStringLiteral("error"), title, text});
-    }
+    void ShowError(const QString &title, const QString &text) override { notes.ShowError(title, text); }
     bool Question(const QString &title, const QString &text) override {
-        shown.push_back({QStringLiteral("question"), title, text});
-        return answers.isEmpty() ? true : answers.dequeue();
+        notes.shown.push_back({u"question"_s, title, text});
+        return answers.isEmpty() || answers.dequeue();
     }
     QString OpenFileName() override { return files.isEmpty() ? QString() : files.dequeue(); }
-    QString SaveFileName() override { return files.isEmpty() ? QString() : files.dequeue(); }
+    QString SaveFileName() override { return OpenFileName(); }
 
     QQueue<bool> answers;   // Yes when empty
     QQueue<QString> files;  // cancelled when empty
-    QList<Shown> shown;
-    QStringList prompts;
+    RecordingNotifier notes;
 };
