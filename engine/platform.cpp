@@ -53,6 +53,8 @@ int LastError() {
 
 QString ErrorReason(int error) {
     switch (error) {
+        case 0:
+            return QStringLiteral("причина неизвестна");
         case ENOENT:
             return QStringLiteral("файл или папка не существует");
         case EACCES:

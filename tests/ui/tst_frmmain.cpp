@@ -328,6 +328,18 @@ private slots:
         QVERIFY(action("mnuCreateBAS")->isEnabled());
     }
 
+    // In the text area Ctrl+X keeps its editing meaning: it cuts, and asks nothing.
+    void ctrlXInTheTextAreaCuts()
+    {
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        text()->setText(u"cut me"_s);
+        text()->setFocus();
+        text()->selectAll();
+        QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(text()->text(), QString());
+        QVERIFY(shown().isEmpty());
+    }
+
     void exitAsks_data() {
         QTest::addColumn<QString>("start");
         QTest::addColumn<bool>("yes");
