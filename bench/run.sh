@@ -88,13 +88,19 @@ export DISPLAY=:$(cat display.txt)
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 "$bench_window" window >/dev/null 2>&1  # warm the caches once
-for round in 1 2 3; do
-  minimal=$(mean_ms 30 "$bench_window" minimal)
-  textual=$(mean_ms 30 "$bench_window" textual)
-  window=$(mean_ms 30 "$bench_window" window)
-  echo "round $round: bare window $minimal ms; Orvandine Converter $window ms; ratio $(ratio "$window" "$minimal")" \
-       "(a bare window with a menu bar and a text area: $textual ms, ratio $(ratio "$window" "$textual"))"
+# The three kinds are started in turn, so that the machine's drift touches all
+# alike; the medians of 60 starts each are compared.
+declare -A times
+for ((i = 0; i < 60; i++)); do
+  for kind in minimal textual window; do
+    t0=$(now); "$bench_window" "$kind" >/dev/null 2>&1; t1=$(now)
+    times[$kind]+="$(( t1 - t0 )) "
+  done
 done
+median_ms() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -n | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]/1e6}'; }
+minimal=$(median_ms minimal); textual=$(median_ms textual); window=$(median_ms window)
+echo "median of 60: bare window $minimal ms; Orvandine Converter $window ms; ratio $(ratio "$window" "$minimal")"
+echo "  (a bare window with a menu bar and a text area: $textual ms; ratio $(ratio "$window" "$textual"))"
 
 echo "== HEX command on a source that assembles to 1 MiB"
 echo 'times 1048576 db 0x90' > mib.asm
