@@ -9,6 +9,7 @@
 
 SourceText SourceFromBytes(QByteArrayView bytes) {
     SourceText source;
+    source.unedited = bytes.toByteArray();
     source.text = codepage::Decode(bytes);
     if (!source.text.contains(QLatin1StringView("\r\n")) && source.text.contains(QLatin1Char('\n')))
         source.lineBreak = QStringLiteral("\n");
@@ -17,6 +18,12 @@ SourceText SourceFromBytes(QByteArrayView bytes) {
 }
 
 codepage::Encoded SourceToBytes(const SourceText &source) {
+    if (!source.unedited.isEmpty()) {
+        codepage::Encoded encoded{source.unedited};
+        if (!source.unedited.endsWith('\n') && !source.unedited.endsWith('\r'))
+            encoded.bytes += source.lineBreak.toLatin1();
+        return encoded;
+    }
     QString text = source.text;
     if (!text.endsWith(QLatin1Char('\n'))) text += QLatin1Char('\n');
     if (source.lineBreak != QLatin1StringView("\n")) text.replace(QLatin1Char('\n'), source.lineBreak);
@@ -39,8 +46,8 @@ SourceRead ReadSourceFile(const QString &path, bool createMissing) {
 
 SaveResult SaveSourceFile(const QString &path, const SourceText &source) {
     const codepage::Encoded encoded = SourceToBytes(source);
-    if (!encoded.ok()) return {EncodingErrorTitle(), codepage::UnrepresentableMessage(encoded)};
+    if (!encoded.ok()) return {EncodingErrorTitle(), codepage::UnrepresentableMessage(encoded), {}};
     const QString error = WriteFileAtomically(path, encoded.bytes);
-    if (!error.isEmpty()) return {FileErrorTitle(), error};
-    return {};
+    if (!error.isEmpty()) return {FileErrorTitle(), error, {}};
+    return {{}, {}, encoded.bytes};
 }

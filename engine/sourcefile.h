@@ -11,14 +11,17 @@
 struct SourceText {
     QString text;  // line breaks as LF
     QString lineBreak = QStringLiteral("\r\n");
+    // The file's own bytes, for as long as the text is as it was read: they are
+    // written back as they were, whatever mix of line breaks they hold.
+    QByteArray unedited;
 };
 
 // Decodes a file's bytes. A file with CR LF (or without any line break) is
 // taken as CR LF, one with bare LF as LF.
 SourceText SourceFromBytes(QByteArrayView bytes);
 
-// The bytes to save: the text with its line breaks, ending in exactly one
-// line break unless it already ends in one. Fails on a character the code
+// The bytes to save: the text with its line breaks (or the unedited bytes),
+// ending in one line break unless it already ends in one. Fails on a character the code
 // page cannot represent.
 codepage::Encoded SourceToBytes(const SourceText &source);
 
@@ -38,6 +41,7 @@ SourceRead ReadSourceFile(const QString &path, bool createMissing);
 struct SaveResult {
     QString title;
     QString text;
+    QByteArray written;  // on success
 
     bool ok() const { return title.isEmpty(); }
 };

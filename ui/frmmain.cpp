@@ -138,6 +138,7 @@ bool frmMain::LoadDocument(const QString &path, bool createMissing) {
     }
     txtAsm->setText(read.source.text);
     lineBreak_ = read.source.lineBreak;
+    loadedBytes_ = read.source.unedited;
     SetDocumentPath(path);
     return true;
 }
@@ -163,11 +164,14 @@ void frmMain::SaveTo(const QString &path) {
             QStringLiteral("Подтверждение сохранения"),
             QStringLiteral("Вы уверены, что хотите сохранить файл под именем '") + path + QLatin1Char('\'')))
         return;
-    const SaveResult saved = SaveSourceFile(path, {txtAsm->text(), lineBreak_});
+    const bool unedited = !txtAsm->document()->isModified();
+    const SaveResult saved = SaveSourceFile(path, {txtAsm->text(), lineBreak_, unedited ? loadedBytes_ : QByteArray()});
     if (!saved.ok()) {
         dialogs_.ShowError(saved.title, saved.text);
         return;
     }
+    loadedBytes_ = saved.written;
+    txtAsm->document()->setModified(false);
     SetDocumentPath(path);
 }
 
@@ -179,6 +183,7 @@ void frmMain::CloseFile() {
         return;
     txtAsm->clear();
     lineBreak_ = kCrLf;
+    loadedBytes_.clear();
     ResetDocument();
 }
 

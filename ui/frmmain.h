@@ -82,6 +82,7 @@ private:
     const QString appFolder_;
     QString documentPath_;
     QString lineBreak_;
+    QByteArray loadedBytes_;  // the file as read or last saved
 
     AsmEdit *txtAsm = nullptr;
     QAction *mnuOpen = nullptr;

@@ -148,6 +148,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("saved");  // empty: the same bytes
         QTest::newRow("CR LF") << QByteArray("nop\r\nret\r\n") << QByteArray();
+        QTest::newRow("lone CR") << QByteArray("nop\rret\r\n") << QByteArray();
+        QTest::newRow("mixed") << QByteArray("nop\nret\r\n") << QByteArray();
         QTest::newRow("LF") << QByteArray("nop\nret\n") << QByteArray();
         QTest::newRow("no final break") << QByteArray("nop\r\nret") << QByteArray("nop\r\nret\r\n");
         QTest::newRow("LF, no final break") << QByteArray("nop\nret") << QByteArray("nop\nret\n");
@@ -169,6 +171,18 @@ private slots:
             action("mnuSave")->trigger();
             QCOMPARE(ReadAll(path), saved.isEmpty() ? bytes : saved);
         }
+    }
+
+    // An edited text is written with the line breaks its file had.
+    void editedTextKeepsTheFilesLineBreaks() {
+        const QString path = at(u"lf.asm"_s);
+        WriteAll(path, "nop\n");
+        dialogs_.files << path;
+        action("mnuOpen")->trigger();
+        text()->moveCursor(QTextCursor::End);
+        text()->insertPlainText(u"ret"_s);
+        action("mnuSave")->trigger();
+        QCOMPARE(ReadAll(path), QByteArray("nop\nret\n"));
     }
 
     // A failing file command shows its box and changes neither the text nor the title.
@@ -329,8 +343,7 @@ private slots:
     }
 
     // In the text area Ctrl+X keeps its editing meaning: it cuts, and asks nothing.
-    void ctrlXInTheTextAreaCuts()
-    {
+    void ctrlXInTheTextAreaCuts() {
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
         text()->setText(u"cut me"_s);
         text()->setFocus();
