@@ -32,6 +32,12 @@ private slots:
                      QFile::Permissions());
         }
         QVERIFY(!QFileInfo::exists(TempName(0.4, temp.path())));  // removed with its owner
+
+        // The two names of one run differ even when the draw repeats.
+        QList<double> same{0.5, 0.5, 0.6};
+        const TempFile first = TempFile::Create(temp.path(), {}, &error, [&] { return same.takeFirst(); });
+        const TempFile second = TempFile::Create(temp.path(), {}, &error, [&] { return same.takeFirst(); });
+        QCOMPARE(second.path(), TempName(0.6, temp.path()));
         QCOMPARE(ReadAll(TempName(0.1, temp.path())), QByteArray("someone's"));
         QCOMPARE(ReadAll(victim), QByteArray("precious"));
         QVERIFY(QFileInfo(TempName(0.2, temp.path())).isSymLink());

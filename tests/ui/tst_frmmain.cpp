@@ -126,6 +126,7 @@ private slots:
         QTest::newRow("save, no") << QString() << false << u"Новый файл.asm"_s;
         QTest::newRow("save as, no extension") << u"prog"_s << true << u"prog.asm"_s;
         QTest::newRow("save as, upper ASM") << u"PROG.ASM"_s << true << u"PROG.ASM"_s;
+        QTest::newRow("save as, no") << u"prog"_s << false << u"prog.asm"_s;
     }
     void saveAsksAndWrites() {
         QFETCH(QString, chosen);
