@@ -23,6 +23,9 @@ public:
     // RemoveAssembler for what was provided.
     void Remove();
 
+    // The program folder: where the assembler is kept, and where it runs.
+    const QString &appFolder() const { return appFolder_; }
+
 private:
     void WaitForStart();  // with mutex_ held
 

@@ -40,7 +40,6 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
       ownDialogs_(dialogs ? nullptr : std::make_unique<WidgetDialogs>(this)),
       dialogs_(dialogs ? *dialogs : *ownDialogs_),
       keeper_(platform::AppPath(), CopyPlace::ProgramFolder),
-      appFolder_(platform::AppPath()),
       lineBreak_(kCrLf) {
     setObjectName(QStringLiteral("frmMain"));
 
@@ -222,23 +221,23 @@ void frmMain::RunCommand(Command command) {
     const QString documentPath = GetDocumentPath();
     stop_ = std::stop_source();
     if (worker_.joinable()) worker_.join();
-    worker_ = std::jthread(
-        [this, command = std::move(command), source, documentPath, stop = stop_.get_token(), appFolder = appFolder_] {
-            auto reports = std::make_shared<DeferredNotifier>();
-            Outcome outcome;
-            const ProvidedAssembler assembler = keeper_.Acquire();
-            if (!assembler.ok()) {
-                outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
-                                          QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
-                reports->ShowError(outcome.title, outcome.text);
-            } else {
-                const RunRequest request{assembler.program, appFolder, stop, {}};
-                outcome = command(source, documentPath, *reports, request);
-            }
-            QMetaObject::invokeMethod(
-                this, [this, outcome, reports, documentPath] { CommandEnded(outcome, *reports, documentPath); },
-                Qt::QueuedConnection);
-        });
+    worker_ = std::jthread([this, command = std::move(command), source, documentPath, stop = stop_.get_token(),
+                            appFolder = keeper_.appFolder()] {
+        auto reports = std::make_shared<DeferredNotifier>();
+        Outcome outcome;
+        const ProvidedAssembler assembler = keeper_.Acquire();
+        if (!assembler.ok()) {
+            outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
+                                      QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
+            reports->ShowError(outcome.title, outcome.text);
+        } else {
+            const RunRequest request{assembler.program, appFolder, stop, {}};
+            outcome = command(source, documentPath, *reports, request);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, outcome, reports, documentPath] { CommandEnded(outcome, *reports, documentPath); },
+            Qt::QueuedConnection);
+    });
 
     QTimer::singleShot(kProgressDelayMs, this, [this, token = stop_.get_token()] {
         if (!running_ || token.stop_requested() || progress_) return;

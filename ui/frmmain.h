@@ -79,7 +79,6 @@ private:
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs &dialogs_;
     AssemblerKeeper keeper_;
-    const QString appFolder_;
     QString documentPath_;
     QString lineBreak_;
     QByteArray loadedBytes_;  // the file as read or last saved
