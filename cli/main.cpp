@@ -10,12 +10,17 @@
 #include "provisioning.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
+#include <limits>
+#include <new>
 #include <stop_token>
 #include <thread>
 
@@ -23,13 +28,59 @@ namespace {
 
 enum ExitCode { kOk = 0, kAssemblyFailed = 1, kUsage = 2, kTimedOut = 124, kInterrupted = 130 };
 
-void Write(FILE *stream, const QString &text) {
-    // Large hex strings go out in slices, so that no second full-size copy exists.
-    constexpr qsizetype kSlice = 1 << 20;
-    for (qsizetype at = 0; at < text.size(); at += kSlice) {
-        const QByteArray bytes = QStringView(text).mid(at, kSlice).toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+// Standard output (or error) written through its descriptor: every write is
+// checked, and a stop request ends a write that waits on a slow reader.
+class Stream {
+public:
+    Stream(int fd, bool closedAtStart) : fd_(fd), error_(closedAtStart ? EBADF : 0) {
+        // A pipe, socket or terminal that reports room takes PIPE_BUF bytes
+        // without blocking; more could wait on the reader past a stop request.
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) slice_ = PIPE_BUF;
     }
+
+    void Write(QByteArrayView bytes, std::stop_token stop = {}) {
+        while (!bytes.isEmpty() && error_ == 0 && !stop.stop_requested()) {
+            pollfd waiting{fd_, POLLOUT, 0};
+            if (::poll(&waiting, 1, 25) == 0) continue;
+            const ssize_t written = ::write(fd_, bytes.data(), size_t(qMin(bytes.size(), slice_)));
+            if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (written <= 0) {
+                error_ = written < 0 ? errno : EIO;
+                break;
+            }
+            bytes = bytes.sliced(written);
+        }
+    }
+    void WriteText(const QString &text, std::stop_token stop = {}) {
+        // Large hex strings go out in slices, so that no second full-size copy exists.
+        constexpr qsizetype kSlice = 1 << 20;
+        for (qsizetype at = 0; at < text.size() && error_ == 0; at += kSlice)
+            Write(QStringView(text).mid(at, kSlice).toUtf8(), stop);
+    }
+    // The last chance for a deferred failure (a file system that reports on close).
+    void Close() {
+        if (::close(fd_) != 0 && error_ == 0 && errno != EINTR) error_ = errno;
+    }
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    int error_;
+    qsizetype slice_ = std::numeric_limits<qsizetype>::max();
+};
+
+// A descriptor the program was started without is taken by /dev/null, so that
+// no file the program opens can land on it; the closed standard stream is
+// remembered, and writing to it fails.
+bool OccupyIfClosed(int fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) return false;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+        ::dup2(null, fd);
+        ::close(null);
+    }
+    return true;
 }
 
 QString Lines(QString text) {
@@ -38,26 +89,29 @@ QString Lines(QString text) {
 
 class ConsoleNotifier : public UserNotifier {
 public:
+    ConsoleNotifier(Stream &out, Stream &err, std::stop_token stop) : out_(out), err_(err), stop_(stop) {}
+
     void ShowInformation(const QString &, const QString &text) override {
-        Write(stdout, Lines(text) + QLatin1Char('\n'));
+        out_.WriteText(Lines(text) + QLatin1Char('\n'), stop_);
     }
     QString ShowTextForCopy(const QString &, const QString &, const QString &text) override {
-        Write(stdout, text);
-        Write(stdout, QStringLiteral("\n"));
+        out_.WriteText(text, stop_);
+        out_.Write(QByteArrayView("\n"), stop_);
         return {};
     }
     void ShowError(const QString &title, const QString &text) override {
-        Write(stderr, title + QLatin1StringView(": ") + text + QLatin1Char('\n'));
+        err_.WriteText(title + QLatin1StringView(": ") + text + QLatin1Char('\n'));
     }
+
+private:
+    Stream &out_;
+    Stream &err_;
+    std::stop_token stop_;
 };
 
-int Fail(const QString &message, int code) {
-    Write(stderr, QStringLiteral("orvandine-convert: ") + message + QLatin1Char('\n'));
-    return code;
-}
-
-// Ctrl+C and termination stop a running assembler first, so that no temporary
-// file is left behind.
+// Ctrl+C, termination and a closed terminal ask the run to stop; it then
+// ends NASM and removes every file it made before exiting. A second signal
+// ends the program at once.
 void HandleStopSignals(std::stop_source stop) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -69,87 +123,12 @@ void HandleStopSignals(std::stop_source stop) {
         int received = 0;
         sigwait(&stopSignals, &received);
         stop.request_stop();
-        // Nothing was running to notice the request (reading standard input, say).
-        sleep(2);
+        sigwait(&stopSignals, &received);
         _exit(kInterrupted);
     }).detach();
 }
 
-bool ReadSource(const QString &file, QString *source, QString *error) {
-    if (file == QLatin1StringView("-")) {
-        QFile in;
-        if (!in.open(stdin, QIODevice::ReadOnly)) {
-            *error = QStringLiteral("Не удалось прочитать стандартный ввод.");
-            return false;
-        }
-        *source = codepage::Decode(in.readAll());
-        return true;
-    }
-    const FileRead read = ReadWholeFile(file);
-    if (!read.ok()) {
-        *error = read.error;
-        return false;
-    }
-    *source = codepage::Decode(read.bytes);
-    return true;
-}
-
-}  // namespace
-
-int main(int argc, char *argv[]) {
-    // A full disk or a file-size limit must fail a write, not end the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::stop_source stop;
-    HandleStopSignals(stop);
-
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvandine-convert"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANDINE_VERSION));
-
-    const CliOptions options = ParseCliOptions(app.arguments().mid(1));
-    if (!options.error.isEmpty())
-        return Fail(options.error + QStringLiteral("\nСправка: orvandine-convert --help"), kUsage);
-    if (options.help) {
-        Write(stdout, CliUsage());
-        return kOk;
-    }
-    if (options.version) {
-        Write(stdout, QStringLiteral("orvandine-convert %1 (NASM %2)\n")
-                          .arg(QCoreApplication::applicationVersion(), payload::NasmVersion()));
-        return kOk;
-    }
-
-    QString source;
-    QString error;
-    if (!ReadSource(options.file, &source, &error)) return Fail(error, kUsage);
-
-    const QString appFolder = platform::AppPath();
-    const ProvidedAssembler assembler = ProvideAssembler(appFolder, CopyPlace::PrivateOnly);
-    if (!assembler.ok()) return Fail(assembler.error, kAssemblyFailed);
-
-    const RunRequest request{assembler.program, appFolder, stop.get_token(), options.timeout};
-    const QString documentPath = options.file == QLatin1StringView("-") ? UntitledName() : options.file;
-    ConsoleNotifier notifier;
-    Outcome outcome;
-    switch (options.product) {
-        case CliOptions::Product::Hex:
-            outcome = CreateHex(source, notifier, request, documentPath);
-            break;
-        case CliOptions::Product::Bin:
-            outcome = CreateBin(source, documentPath, notifier, request);
-            break;
-        case CliOptions::Product::Bas:
-            outcome = CreateBas(source, documentPath, notifier, request);
-            break;
-        case CliOptions::Product::None:
-            break;
-    }
-    RemoveAssembler(assembler);
-    std::fflush(stdout);
-
-    // Warnings of a successful run go to standard error, as NASM prints them.
-    if (outcome.ok() && !outcome.messages.isEmpty()) Write(stderr, outcome.messages + QLatin1Char('\n'));
-
+int ExitCodeOf(const Outcome &outcome) {
     switch (outcome.failure) {
         case Outcome::Failure::None:
             return kOk;
@@ -164,4 +143,93 @@ int main(int argc, char *argv[]) {
             return kUsage;
     }
     return kOk;
+}
+
+int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &err, std::stop_source &stop) {
+    auto fail = [&err](const QString &message, int code) {
+        err.WriteText(QStringLiteral("orvandine-convert: ") + message + QLatin1Char('\n'));
+        return code;
+    };
+    const bool fromInput = options.file == QLatin1StringView("-");
+    if (fromInput && inputClosed)
+        return fail(QStringLiteral("Не удалось прочитать стандартный ввод: он закрыт."), kUsage);
+    const FileRead read = fromInput ? ReadStandardInput(STDIN_FILENO, stop.get_token()) : ReadWholeFile(options.file);
+    if (read.cancelled || stop.stop_requested()) return kInterrupted;
+    if (!read.ok()) return fail(read.error, kUsage);
+    const QString source = codepage::Decode(read.bytes);
+
+    const QString appFolder = platform::AppPath();
+    const ProvidedAssembler assembler = ProvideAssembler(appFolder, CopyPlace::PrivateOnly);
+    if (!assembler.ok()) return fail(assembler.error, kAssemblyFailed);
+    // The per-run copy (when no cache folder is usable) goes on every path.
+    const std::unique_ptr<const ProvidedAssembler, void (*)(const ProvidedAssembler *)> removal(
+        &assembler, [](const ProvidedAssembler *provided) { RemoveAssembler(*provided); });
+
+    const RunRequest request{assembler.program, appFolder, stop.get_token(), options.timeout};
+    const QString documentPath = fromInput ? UntitledName() : options.file;
+    ConsoleNotifier notifier(out, err, stop.get_token());
+    Outcome outcome;
+    switch (options.product) {
+        case CliOptions::Product::Hex:
+            outcome = CreateHex(source, notifier, request, documentPath);
+            break;
+        case CliOptions::Product::Bin:
+            outcome = CreateBin(source, documentPath, notifier, request);
+            break;
+        case CliOptions::Product::Bas:
+            outcome = CreateBas(source, documentPath, notifier, request);
+            break;
+        case CliOptions::Product::None:
+            break;
+    }
+    if (stop.stop_requested()) return kInterrupted;
+    // Warnings of a successful run go to standard error, as NASM prints them.
+    if (outcome.ok() && !outcome.messages.isEmpty()) err.WriteText(outcome.messages + QLatin1Char('\n'));
+    return ExitCodeOf(outcome);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    const bool inputClosed = OccupyIfClosed(STDIN_FILENO);
+    const bool outputClosed = OccupyIfClosed(STDOUT_FILENO);
+    OccupyIfClosed(STDERR_FILENO);
+    // A full disk, a file-size limit or a reader that went away must fail a
+    // write, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::stop_source stop;
+    HandleStopSignals(stop);
+
+    Stream out(STDOUT_FILENO, outputClosed);
+    Stream err(STDERR_FILENO, false);
+    int code = kOk;
+    try {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("orvandine-convert"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(ORVANDINE_VERSION));
+
+        const CliOptions options = ParseCliOptions(app.arguments().mid(1));
+        if (!options.error.isEmpty()) {
+            err.WriteText(
+                QStringLiteral("orvandine-convert: %1\nСправка: orvandine-convert --help\n").arg(options.error));
+            return kUsage;
+        }
+        if (options.help) {
+            out.WriteText(CliUsage());
+        } else if (options.version) {
+            out.WriteText(QStringLiteral("orvandine-convert %1 (NASM %2)\n")
+                              .arg(QCoreApplication::applicationVersion(), payload::NasmVersion()));
+        } else {
+            code = Convert(options, inputClosed, out, err, stop);
+        }
+    } catch (const std::bad_alloc &) {
+        err.Write(QByteArrayView("orvandine-convert: Недостаточно памяти.\n"));
+        return kUsage;
+    }
+    out.Close();
+    if (code != kOk || out.error() == 0) return code;
+    err.WriteText(QStringLiteral("orvandine-convert: Не удалось записать стандартный вывод: %1.\n")
+                      .arg(out.error() == EBADF ? QStringLiteral("он закрыт") : platform::ErrorReason(out.error())));
+    return kUsage;
 }

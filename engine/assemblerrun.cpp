@@ -6,16 +6,25 @@
 #include "platform.h"
 #include "tempfiles.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 QStringList AssemblerArguments(const QString &source, const QString &output) {
     return {QStringLiteral("-f"), QStringLiteral("bin"), source, QStringLiteral("-o"), output};
 }
 
 QString UserMessages(const QByteArray &printed, const QString &tempName, const QString &documentName) {
-    QString text = QString::fromLocal8Bit(printed).trimmed();
-    text.replace(tempName, documentName);
-    return text;
+    // The messages quote the source, which is in the 8-bit code page; the
+    // temporary file's name is in the file system's encoding. So the name is
+    // found among the bytes, and only the text around it is decoded.
+    const QByteArray name = QFile::encodeName(tempName);
+    QString text;
+    qsizetype from = 0;
+    for (qsizetype at; !name.isEmpty() && (at = printed.indexOf(name, from)) >= 0; from = at + name.size())
+        text += codepage::Decode(QByteArrayView(printed).sliced(from, at - from)) + documentName;
+    text += codepage::Decode(QByteArrayView(printed).sliced(from));
+    return text.trimmed();
 }
 
 namespace {
@@ -44,10 +53,11 @@ Outcome FromExec(const ExecResult &exec, const QString &messages, const RunReque
         case Status::Cancelled:
             return Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, messages);
         case Status::TimedOut:
-            return Outcome::Failed(Outcome::Failure::TimedOut, AssemblyErrorTitle(),
-                                   QStringLiteral("Ассемблер не завершился за %1 с и был остановлен.")
-                                       .arg(double(request.timeout.count()) / 1000.0),
-                                   messages);
+            return Outcome::Failed(
+                Outcome::Failure::TimedOut, AssemblyErrorTitle(),
+                QStringLiteral("Ассемблер не завершился за %1 с и был остановлен.")
+                    .arg(QString::number(double(request.timeout.count()) / 1000.0).replace(u'.', u',')),
+                messages);
     }
     return {};
 }
@@ -62,23 +72,42 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
                 {}};
     }
 
-    const QString folder = platform::TempFolder();
+    // A folder of the run's own, readable by the owner only: NASM reopens its
+    // files by name, and no other user can put anything under those names.
     QString error;
-    const TempFile sourceFile = TempFile::Create(folder, encoded.bytes, &error);
+    const QString temp = platform::TempFolder(&error);
+    if (temp.isEmpty()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
+    errno = 0;
+    const QTemporaryDir folder(temp + QLatin1StringView("/orvandine-run-XXXXXX"));
+    if (!folder.isValid()) {
+        error = FileErrorMessage(QStringLiteral("создать временную папку в"), temp, platform::LastError());
+        return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
+    }
+    const TempFile sourceFile = TempFile::Create(folder.path(), encoded.bytes, &error);
     if (sourceFile.isNull()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
     // The output name is reserved by creating it empty; NASM writes it in place.
-    const TempFile outputFile = TempFile::Create(folder, {}, &error);
+    const TempFile outputFile = TempFile::Create(folder.path(), {}, &error);
     if (outputFile.isNull()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
 
     const ExecResult exec = ExecCmd(request.assembler, AssemblerArguments(sourceFile.path(), outputFile.path()),
                                     request.workingFolder, request.stop, request.timeout);
-    const QString messages = UserMessages(exec.output, sourceFile.path(), documentName);
+    QString messages = UserMessages(exec.output, sourceFile.path(), documentName);
+    if (exec.outputCut)
+        messages += QStringLiteral("\n… остальные сообщения ассемблера (больше %1 МиБ) не показаны.")
+                        .arg(kMaxProgramOutput / (1024 * 1024));
     Outcome outcome = FromExec(exec, messages, request);
     if (!outcome.ok()) return {std::move(outcome), {}};
 
     // NASM removes its output file when it fails; no file is no product.
     if (!QFileInfo::exists(outputFile.path()))
         return {AssemblyFailure(QStringLiteral("Ассемблер не создал выходной файл."), messages), {}};
+    if (QFileInfo(outputFile.path()).size() > kMaxFileBytes) {
+        return {
+            AssemblyFailure(QStringLiteral("Ассемблер создал больше %1 МиБ кода; столько программа не обрабатывает.")
+                                .arg(kMaxFileBytes / (1024 * 1024)),
+                            messages),
+            {}};
+    }
     FileRead read = ReadWholeFile(outputFile.path());
     if (!read.ok()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), read.error), {}};
     return {std::move(outcome), std::move(read.bytes)};

@@ -2,6 +2,7 @@
 
 #include "docpath.h"
 #include "files.h"
+#include "platform.h"
 #include "renderers.h"
 
 #include <QDir>
@@ -15,9 +16,19 @@ Outcome Report(Outcome outcome, UserNotifier &notifier) {
 }
 
 // Writes a product next to the document; the outcome carries over the
-// assembler's messages (warnings) of the run that made it.
-Outcome WriteProduct(const QString &target, QByteArrayView bytes, Outcome outcome) {
-    const QString error = WriteFileAtomically(QDir::current().absoluteFilePath(target), bytes);
+// assembler's messages (warnings) of the run that made it. Never over the
+// source itself, and never anywhere but a regular file.
+Outcome WriteProduct(const QString &target, const QString &documentPath, QByteArrayView bytes, Outcome outcome,
+                     const RunRequest &request) {
+    QString error;
+    const QString current = platform::CurrentFolder(&error);
+    if (!current.isEmpty()) {
+        WriteOptions options;
+        options.notSameAs = QDir(current).absoluteFilePath(documentPath);
+        options.stop = request.stop;
+        error = WriteFileAtomically(QDir(current).absoluteFilePath(target), bytes, options);
+    }
+    if (request.stop.stop_requested()) return Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, outcome.messages);
     if (!error.isEmpty()) return Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error, outcome.messages);
     return outcome;
 }
@@ -36,7 +47,8 @@ Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifi
                   const RunRequest &request) {
     AssemblerOutput run = AssemblerRun(source, documentPath, request);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
-    Outcome written = WriteProduct(TargetName(documentPath, QStringLiteral("bin")), run.bytes, run.outcome);
+    Outcome written =
+        WriteProduct(TargetName(documentPath, QStringLiteral("bin")), documentPath, run.bytes, run.outcome, request);
     if (written.ok()) {
         notifier.ShowInformation(QStringLiteral("Создание BIN файла"),
                                  QStringLiteral("BIN файл успешно создан в папке с исходником"));
@@ -60,9 +72,9 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
     AssemblerOutput run = AssemblerRun(source, documentPath, request);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     const QString target = TargetName(documentPath, QStringLiteral("bas"));
-    QByteArray module = ModuleText(HexString(run.bytes)).toLatin1();
+    const QByteArray module = ModuleBytes(run.bytes);
     run.bytes = {};
-    Outcome written = WriteProduct(target, module, run.outcome);
+    Outcome written = WriteProduct(target, documentPath, module, run.outcome, request);
     if (written.ok()) notifier.ShowInformation(QStringLiteral("Создание BAS файла"), BasReportText(target));
     return Report(std::move(written), notifier);
 }

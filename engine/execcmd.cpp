@@ -6,6 +6,11 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <sys/prctl.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstring>
+
 namespace {
 
 // How often a waiting run looks at its stop request. The wait itself ends as
@@ -17,7 +22,36 @@ QString StartFailureReason(const QString &program, const QProcess &process) {
     if (!info.exists()) return platform::ErrorReason(ENOENT);
     if (!info.isFile()) return platform::ErrorReason(EISDIR);
     if (!info.isExecutable()) return QStringLiteral("нет права на выполнение");
-    return process.errorString();
+    // Qt names the failed call and the system's own (English) text for the
+    // error number: find the number, so that the reason is told in Russian.
+    const QString text = process.errorString();
+    for (int error = 1; error < 134; ++error) {
+        if (text.endsWith(QString::fromLocal8Bit(std::strerror(error)))) return platform::ErrorReason(error);
+    }
+    return QStringLiteral("программа не запускается");
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls.
+void PrepareChild(pid_t parent) {
+    // Ignored signals and the blocked mask would be inherited through exec:
+    // the assembler would then survive Ctrl+C and a broken pipe.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Killed with the program, even when the program itself is killed.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+}
+
+// Keeps what the program printed up to the cap, and drops the rest.
+void Collect(QProcess &process, ExecResult &result) {
+    const QByteArray chunk = process.readAll();
+    const qsizetype room = kMaxProgramOutput - result.output.size();
+    if (chunk.size() > room) result.outputCut = true;
+    if (room > 0) result.output += chunk.left(room);
 }
 
 }  // namespace
@@ -31,6 +65,7 @@ ExecResult ExecCmd(const QString &program, const QStringList &arguments, const Q
     process.setWorkingDirectory(workingFolder);
     process.setProgram(program);
     process.setArguments(arguments);
+    process.setChildProcessModifier([parent = ::getpid()] { PrepareChild(parent); });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1)) {
         result.status = ExecResult::Status::FailedToStart;
@@ -41,8 +76,11 @@ ExecResult ExecCmd(const QString &program, const QStringList &arguments, const Q
     const QDeadlineTimer deadline =
         timeout.count() > 0 ? QDeadlineTimer(timeout) : QDeadlineTimer(QDeadlineTimer::Forever);
     bool stopped = false;
-    while (!process.waitForFinished(kPollMs)) {
-        if (process.state() == QProcess::NotRunning) break;
+    // Reading as the output comes keeps a program that prints without end
+    // from growing this one.
+    while (process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(kPollMs);
+        Collect(process, result);
         if (stop.stop_requested()) {
             result.status = ExecResult::Status::Cancelled;
             stopped = true;
@@ -56,7 +94,7 @@ ExecResult ExecCmd(const QString &program, const QStringList &arguments, const Q
             break;
         }
     }
-    result.output = process.readAll();
+    Collect(process, result);
     if (stopped) return result;
     if (process.exitStatus() == QProcess::CrashExit) {
         result.status = ExecResult::Status::Crashed;

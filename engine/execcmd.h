@@ -18,13 +18,18 @@ struct ExecResult {
 
     Status status = Status::FailedToStart;
     int exitCode = 0;
-    QByteArray output;  // what the program printed, both channels together
-    QString error;      // why it failed to start
+    QByteArray output;       // what the program printed, both channels together, up to the cap
+    bool outputCut = false;  // the program printed more than the cap; the rest was dropped
+    QString error;           // why it failed to start
 };
+
+// What is kept of a program's messages.
+inline constexpr qsizetype kMaxProgramOutput = 1 << 20;
 
 // Runs a program with an argument vector (never through a shell) in the given
 // working folder, without a terminal, and waits for it. The wait ends early,
 // killing the program, when a stop is requested or the time-out (when not
-// zero) has passed.
+// zero) has passed. The program starts with default signal handling and an
+// empty signal mask, and is killed when the thread that started it dies.
 ExecResult ExecCmd(const QString &program, const QStringList &arguments, const QString &workingFolder,
                    std::stop_token stop = {}, std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());

@@ -27,8 +27,32 @@ QString HiddenAssemblerFileName() {
     return QStringLiteral(".nasmw");
 }
 
-QString TempFolder() {
-    return QDir::tempPath();
+QString TempFolder(QString *error) {
+    const QByteArray variable = qgetenv("TMPDIR");
+    const QString folder = variable.isEmpty() ? QStringLiteral("/tmp") : QFile::decodeName(variable);
+    struct stat info {};
+    const bool exists = ::stat(QFile::encodeName(folder).constData(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) return QDir::cleanPath(QDir(folder).absolutePath());
+    const int reason = exists ? ENOTDIR : errno;
+    *error = QStringLiteral("Временная папка «%1»%2 недоступна: %3.")
+                 .arg(folder, variable.isEmpty() ? QString() : QStringLiteral(" (переменная TMPDIR)"),
+                      reason == ENOTDIR ? QStringLiteral("это не папка") : ErrorReason(reason));
+    return {};
+}
+
+QString CurrentFolder(QString *error) {
+    // getcwd fails once the folder is removed; Qt would give an empty path,
+    // which would put products into the root folder.
+    QByteArray buffer(4096, Qt::Uninitialized);
+    while (::getcwd(buffer.data(), size_t(buffer.size())) == nullptr) {
+        if (errno != ERANGE) {
+            *error = QStringLiteral("Текущая папка программы недоступна: %1.")
+                         .arg(errno == ENOENT ? QStringLiteral("она была удалена") : ErrorReason(errno));
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return QFile::decodeName(buffer.constData());
 }
 
 bool FileExists(const QString &path) {
@@ -86,8 +110,38 @@ QString ErrorReason(int error) {
             return QStringLiteral("недостаточно памяти");
         case ELOOP:
             return QStringLiteral("слишком много символических ссылок");
+        case EPIPE:
+            return QStringLiteral("получатель данных закрыл канал");
+        case EBADF:
+            return QStringLiteral("поток закрыт");
+        case ENXIO:
+        case ENODEV:
+            return QStringLiteral("устройство недоступно");
+        case EBUSY:
+            return QStringLiteral("файл или устройство заняты");
+        case EINVAL:
+            return QStringLiteral("недопустимая операция для этого файла");
+        case EMFILE:
+        case ENFILE:
+            return QStringLiteral("открыто слишком много файлов");
+        case EAGAIN:
+            return QStringLiteral("ресурс временно недоступен");
+        case EXDEV:
+            return QStringLiteral("файлы находятся на разных файловых системах");
+        case ENOTEMPTY:
+            return QStringLiteral("папка не пуста");
+        case E2BIG:
+            return QStringLiteral("слишком длинный список аргументов");
+        case EINTR:
+            return QStringLiteral("операция прервана");
+        case ESTALE:
+            return QStringLiteral("файл на сетевом диске больше недоступен");
+        case ETIMEDOUT:
+            return QStringLiteral("истекло время ожидания");
         default:
-            return QString::fromLocal8Bit(std::strerror(error));
+            return QStringLiteral("системная ошибка %1 (%2)")
+                .arg(error)
+                .arg(QString::fromLocal8Bit(std::strerror(error)));
     }
 }
 

@@ -16,8 +16,13 @@ QString AssemblerFileName();
 // The file name the program's own copy has: hidden from FileExists.
 QString HiddenAssemblerFileName();
 
-// The folder temporary files go to (the temp variable).
-QString TempFolder();
+// The folder temporary files go to: TMPDIR when it is set, else /tmp. Empty,
+// with the reason in *error, when that is not an existing folder.
+QString TempFolder(QString *error);
+
+// The program's current folder. Empty, with the reason in *error, when it can
+// no longer be named (it was removed while the program ran).
+QString CurrentFolder(QString *error);
 
 // True for an existing regular file that is not hidden.
 bool FileExists(const QString &path);

@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
+#include <QResource>
 #include <QTemporaryDir>
+
+#include <cstring>
 
 namespace {
 
@@ -26,29 +28,41 @@ constexpr QFileDevice::Permissions kSharedExecutable = kPrivateExecutable | QFil
 QString WritePayload(const QString &path, QFileDevice::Permissions permissions) {
     QFile payload(QString::fromLatin1(payload::kResourcePath));
     if (!payload.open(QIODevice::ReadOnly)) return QStringLiteral("Ассемблер не найден в ресурсах программы.");
-    const QString error = WriteFileAtomically(path, payload.readAll(), permissions);
+    WriteOptions options;
+    options.permissions = permissions;
+    const QString error = WriteFileAtomically(path, payload.readAll(), options);
     if (!error.isEmpty()) return error;
     if (!QFileInfo(path).isExecutable() && !platform::MakeExecutable(path))
         return FileErrorMessage(QStringLiteral("сделать исполняемым"), path, platform::LastError());
     return {};
 }
 
-qint64 PayloadSize() {
-    return QFileInfo(QString::fromLatin1(payload::kResourcePath)).size();
-}
-
-// A copy written earlier under the payload's own name is reused when it is
-// whole and runnable.
+// A copy written earlier under the payload's own name is reused only when it
+// is runnable and holds the payload byte for byte: a damaged or replaced copy
+// would fail every run, or have its output taken for the product. Comparing
+// the mapped file costs well under a millisecond.
 bool IsUsableCopy(const QString &path) {
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable() && info.size() == PayloadSize();
+    const QResource payload(QString::fromLatin1(payload::kResourcePath));
+    QFile copy(path);
+    if (!QFileInfo(path).isExecutable() || !copy.open(QIODevice::ReadOnly) || copy.size() != payload.size() ||
+        payload.compressionAlgorithm() != QResource::NoCompression)
+        return false;
+    const uchar *mapped = copy.map(0, copy.size());
+    return mapped && std::memcmp(mapped, payload.data(), size_t(payload.size())) == 0;
 }
 
 }  // namespace
 
 QString DefaultPrivateFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-           QLatin1StringView("/orvandine-converter");
+    // The XDG rules: a relative XDG_CACHE_HOME is ignored. Without a home
+    // there is no private folder (never one under the root folder).
+    QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    if (!QDir::isAbsolutePath(cache)) {
+        const QString home = QFile::decodeName(qgetenv("HOME"));
+        if (!QDir::isAbsolutePath(home)) return {};
+        cache = home + QLatin1StringView("/.cache");
+    }
+    return QDir::cleanPath(cache) + QLatin1StringView("/orvandine-converter");
 }
 
 bool FileExists(const QString &path) {
@@ -80,7 +94,14 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, co
         }
     }
 
-    QTemporaryDir folder(platform::TempFolder() + QLatin1StringView("/orvandine-XXXXXX"));
+    QString tempError;
+    const QString temp = platform::TempFolder(&tempError);
+    if (temp.isEmpty()) {
+        errors << tempError;
+        return {{}, {}, {}, errors.join(QLatin1Char('\n'))};
+    }
+    errno = 0;
+    QTemporaryDir folder(temp + QLatin1StringView("/orvandine-XXXXXX"));
     if (folder.isValid()) {
         folder.setAutoRemove(false);
         const QString copy = folder.filePath(platform::AssemblerFileName());
@@ -89,7 +110,7 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, co
         errors << error;
         folder.remove();
     } else {
-        errors << QStringLiteral("Не удалось создать временную папку: %1.").arg(folder.errorString());
+        errors << FileErrorMessage(QStringLiteral("создать временную папку в"), temp, platform::LastError());
     }
     return {{}, {}, {}, errors.join(QLatin1Char('\n'))};
 }
@@ -101,6 +122,11 @@ void RemoveAssembler(const ProvidedAssembler &provided) {
 
 ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QString &appFolder, CopyPlace place,
                                   const QString &privateFolder) {
-    if (current.ok() && QFileInfo(current.program).isFile()) return current;
+    // A user's own assembler is theirs to keep as it is; the program's copies
+    // must still hold the payload (another instance may have removed the
+    // shared copy at its exit, or something may have damaged it).
+    const bool usersOwn = current.program == appFolder + platform::AssemblerFileName();
+    if (current.ok() && (usersOwn ? QFileInfo(current.program).isFile() : IsUsableCopy(current.program)))
+        return current;
     return ProvideAssembler(appFolder, place, privateFolder);
 }

@@ -1,5 +1,6 @@
 #include "renderers.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -59,28 +60,47 @@ QString HexString(QByteArrayView bytes) {
     return hex;
 }
 
+namespace {
+
+constexpr QLatin1StringView kModuleHead("Const CodeString = \"");
+constexpr QLatin1StringView kModuleRest(
+    "\"\r\n"
+    "Public Declare Function CallWindowProc Lib \"user32\" Alias \"CallWindowProcA\" "
+    "(ByVal ptrMC As Long, ByVal P1 As Long, ByVal P2 As Long, ByVal P3 As Long, "
+    "ByVal P4 As Long) As Long\r\n"
+    "\r\n"
+    "Public Function CallAsmFunction(ByVal P1 As Long, ByVal P2 As Long, "
+    "ByVal P3 As Long, ByVal P4 As Long)\r\n"
+    "    Dim i As Long\r\n"
+    "    Dim BinCode() As Byte\r\n"
+    "    If Len(CodeString) = 0 Then Exit Function\r\n"
+    "    ReDim BinCode(Len(CodeString) \\ 2 - 1)\r\n"
+    "    For i = 0 To Len(CodeString) \\ 2 - 1\r\n"
+    "        BinCode(i) = CByte(\"&H\" & Mid(CodeString, i * 2 + 1, 2))\r\n"
+    "    Next i\r\n"
+    "    CallAsmFunction = CallWindowProc (VarPtr(BinCode(0)), P1, P2, P3, P4)\r\n"
+    "End Function\r\n");
+
+}  // namespace
+
 QString ModuleText(const QString &hexString) {
-    static const QLatin1StringView kRest(
-        "Public Declare Function CallWindowProc Lib \"user32\" Alias \"CallWindowProcA\" "
-        "(ByVal ptrMC As Long, ByVal P1 As Long, ByVal P2 As Long, ByVal P3 As Long, "
-        "ByVal P4 As Long) As Long\r\n"
-        "\r\n"
-        "Public Function CallAsmFunction(ByVal P1 As Long, ByVal P2 As Long, "
-        "ByVal P3 As Long, ByVal P4 As Long)\r\n"
-        "    Dim i As Long\r\n"
-        "    Dim BinCode() As Byte\r\n"
-        "    If Len(CodeString) = 0 Then Exit Function\r\n"
-        "    ReDim BinCode(Len(CodeString) \\ 2 - 1)\r\n"
-        "    For i = 0 To Len(CodeString) \\ 2 - 1\r\n"
-        "        BinCode(i) = CByte(\"&H\" & Mid(CodeString, i * 2 + 1, 2))\r\n"
-        "    Next i\r\n"
-        "    CallAsmFunction = CallWindowProc (VarPtr(BinCode(0)), P1, P2, P3, P4)\r\n"
-        "End Function\r\n");
     QString text;
-    text.reserve(hexString.size() + 24 + kRest.size());
-    text += QLatin1StringView("Const CodeString = \"");
+    text.reserve(kModuleHead.size() + hexString.size() + kModuleRest.size());
+    text += kModuleHead;
     text += hexString;
-    text += QLatin1StringView("\"\r\n");
-    text += kRest;
+    text += kModuleRest;
     return text;
+}
+
+QByteArray ModuleBytes(QByteArrayView code) {
+    QByteArray module(kModuleHead.size() + 2 * code.size() + kModuleRest.size(), Qt::Uninitialized);
+    char *out = module.data();
+    out = std::copy(kModuleHead.begin(), kModuleHead.end(), out);
+    const auto *in = reinterpret_cast<const unsigned char *>(code.data());
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        *out++ = kDigits[in[i] >> 4];
+        *out++ = kDigits[in[i] & 15];
+    }
+    std::copy(kModuleRest.begin(), kModuleRest.end(), out);
+    return module;
 }

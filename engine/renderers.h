@@ -17,3 +17,7 @@ void WriteHexDigits(QByteArrayView bytes, char16_t *out);
 
 // The thirteen lines of the module, each followed by CR LF.
 QString ModuleText(const QString &hexString);
+
+// ModuleText(HexString(code)) as the bytes of the module file, built without
+// any full-size intermediate copy.
+QByteArray ModuleBytes(QByteArrayView code);

@@ -35,8 +35,7 @@ SourceRead ReadSourceFile(const QString &path, bool createMissing) {
         QFile file(path);
         errno = 0;
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            return {{},
-                    FileErrorMessage(QStringLiteral("создать файл"), path, platform::LastError(), file.errorString())};
+            return {{}, FileErrorMessage(QStringLiteral("создать файл"), path, platform::LastError())};
         }
     }
     const FileRead read = ReadWholeFile(path);
@@ -47,7 +46,9 @@ SourceRead ReadSourceFile(const QString &path, bool createMissing) {
 SaveResult SaveSourceFile(const QString &path, const SourceText &source) {
     const codepage::Encoded encoded = SourceToBytes(source);
     if (!encoded.ok()) return {EncodingErrorTitle(), codepage::UnrepresentableMessage(encoded), {}};
-    const QString error = WriteFileAtomically(path, encoded.bytes);
+    WriteOptions options;
+    options.directFallback = true;  // a writable file in a folder that takes no new file
+    const QString error = WriteFileAtomically(path, encoded.bytes, options);
     if (!error.isEmpty()) return {FileErrorTitle(), error, {}};
     return {{}, {}, encoded.bytes};
 }

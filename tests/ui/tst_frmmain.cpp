@@ -48,6 +48,7 @@ private slots:
     void init() {
         oldCurrent_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(work_.path()));
+        temp_.reset();  // the old one restores TMPDIR when it goes
         temp_ = std::make_unique<ScopedTempFolder>();
         dialogs_ = ScriptedDialogs();
         window_ = std::make_unique<frmMain>(&dialogs_);
