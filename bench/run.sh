@@ -75,8 +75,9 @@ echo "for reference: orvandine-convert --version alone $startup ms; nasm alone $
 echo "== Peak memory for the 16 MiB output"
 /usr/bin/time -f '%M' -o mem.txt "$cli" --hex big.asm >/dev/null
 /usr/bin/time -f '%M' -o nasm_mem.txt nasm -f bin big.asm -o big.bin
+/usr/bin/time -f '%M' -o bas_mem.txt "$cli" --bas big.asm >/dev/null
 echo "orvandine-convert --hex (largest of it and its NASM child): $(( $(cat mem.txt) / 1024 )) MB;" \
-     "nasm alone: $(( $(cat nasm_mem.txt) / 1024 )) MB"
+     "--bas: $(( $(cat bas_mem.txt) / 1024 )) MB; nasm alone: $(( $(cat nasm_mem.txt) / 1024 )) MB"
 
 echo "== Window start-up to shown, against a bare Qt Widgets window (Xvfb)"
 bench_window=$OLDPWD/build/bench/bench_window
