@@ -10,8 +10,14 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-QStringList AssemblerArguments(const QString &source, const QString &output) {
-    return {QStringLiteral("-f"), QStringLiteral("bin"), source, QStringLiteral("-o"), output};
+QStringList AssemblerArguments(const QString &source, const QString &output, const QString &includeFolder,
+                               const QString &listing) {
+    QStringList arguments{QStringLiteral("-f"), QStringLiteral("bin"), source, QStringLiteral("-o"), output};
+    // NASM puts the include folder before the file name as it stands.
+    if (!includeFolder.isEmpty())
+        arguments << QStringLiteral("-I") << (includeFolder.endsWith(u'/') ? includeFolder : includeFolder + u'/');
+    if (!listing.isEmpty()) arguments << QStringLiteral("-l") << listing;
+    return arguments;
 }
 
 QString UserMessages(const QByteArray &printed, const QString &tempName, const QString &documentName) {
@@ -67,48 +73,66 @@ Outcome FromExec(const ExecResult &exec, const QString &messages, const RunReque
 AssemblerOutput AssemblerRun(const QString &source, const QString &documentName, const RunRequest &request) {
     const codepage::Encoded encoded = codepage::Encode(source + QLatin1StringView("\r\n"));
     if (!encoded.ok()) {
-        return {Outcome::Failed(Outcome::Failure::Encoding, EncodingErrorTitle(),
-                                codepage::UnrepresentableMessage(encoded)),
-                {}};
+        return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::Encoding, EncodingErrorTitle(),
+                                                       codepage::UnrepresentableMessage(encoded)));
     }
 
     // A folder of the run's own, readable by the owner only: NASM reopens its
     // files by name, and no other user can put anything under those names.
     QString error;
     const QString temp = platform::TempFolder(&error);
-    if (temp.isEmpty()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
+    if (temp.isEmpty())
+        return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
     errno = 0;
     const QTemporaryDir folder(temp + QLatin1StringView("/orvandine-run-XXXXXX"));
     if (!folder.isValid()) {
         error = FileErrorMessage(QStringLiteral("создать временную папку в"), temp, platform::LastError());
-        return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
+        return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
     }
     const TempFile sourceFile = TempFile::Create(folder.path(), encoded.bytes, &error);
-    if (sourceFile.isNull()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
+    if (sourceFile.isNull())
+        return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
     // The output name is reserved by creating it empty; NASM writes it in place.
     const TempFile outputFile = TempFile::Create(folder.path(), {}, &error);
-    if (outputFile.isNull()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error), {}};
+    if (outputFile.isNull())
+        return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
 
-    const ExecResult exec = ExecCmd(request.assembler, AssemblerArguments(sourceFile.path(), outputFile.path()),
-                                    request.workingFolder, request.stop, request.timeout);
+    TempFile listingFile;
+    if (request.listing) {
+        listingFile = TempFile::Create(folder.path(), {}, &error);
+        if (listingFile.isNull())
+            return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
+    }
+
+    const ExecResult exec =
+        ExecCmd(request.assembler,
+                AssemblerArguments(sourceFile.path(), outputFile.path(), request.includeFolder, listingFile.path()),
+                request.workingFolder, request.stop, request.timeout);
     QString messages = UserMessages(exec.output, sourceFile.path(), documentName);
     if (exec.outputCut)
         messages += QStringLiteral("\n… остальные сообщения ассемблера (больше %1 МиБ) не показаны.")
                         .arg(kMaxProgramOutput / (1024 * 1024));
     Outcome outcome = FromExec(exec, messages, request);
-    if (!outcome.ok()) return {std::move(outcome), {}};
+    if (!outcome.ok()) return AssemblerOutput::Failed(std::move(outcome));
 
     // NASM removes its output file when it fails; no file is no product.
     if (!QFileInfo::exists(outputFile.path()))
-        return {AssemblyFailure(QStringLiteral("Ассемблер не создал выходной файл."), messages), {}};
+        return AssemblerOutput::Failed(AssemblyFailure(QStringLiteral("Ассемблер не создал выходной файл."), messages));
     if (QFileInfo(outputFile.path()).size() > kMaxFileBytes) {
-        return {
+        return AssemblerOutput::Failed(
             AssemblyFailure(QStringLiteral("Ассемблер создал больше %1 МиБ кода; столько программа не обрабатывает.")
                                 .arg(kMaxFileBytes / (1024 * 1024)),
-                            messages),
-            {}};
+                            messages));
     }
     FileRead read = ReadWholeFile(outputFile.path());
-    if (!read.ok()) return {Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), read.error), {}};
-    return {std::move(outcome), std::move(read.bytes)};
+    if (!read.ok())
+        return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), read.error));
+    QByteArray listing;
+    if (request.listing) {
+        FileRead listed = ReadWholeFile(listingFile.path());
+        if (!listed.ok())
+            return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), listed.error));
+        listing = std::move(listed.bytes);
+    }
+    return {std::move(outcome), std::move(read.bytes), std::move(listing)};
 }

@@ -15,15 +15,26 @@ struct RunRequest {
     QString workingFolder;                 // the program folder
     std::stop_token stop;                  // a stop request ends the run as cancelled
     std::chrono::milliseconds timeout{0};  // zero: no limit
+    QString includeFolder{};               // also searched for %include and incbin, after the working folder
+    bool listing{false};                   // NASM's listing is wanted too
 };
 
 struct AssemblerOutput {
     Outcome outcome;
-    QByteArray bytes;  // the flat binary, when the outcome is ok
+    QByteArray bytes;    // the flat binary, when the outcome is ok
+    QByteArray listing;  // NASM's listing, when asked for and the outcome is ok
+
+    static AssemblerOutput Failed(Outcome outcome) {
+        AssemblerOutput failed;
+        failed.outcome = std::move(outcome);
+        return failed;
+    }
 };
 
 // The arguments that make NASM assemble one file into a flat binary.
-QStringList AssemblerArguments(const QString &source, const QString &output);
+// An include folder and a listing file are added when given.
+QStringList AssemblerArguments(const QString &source, const QString &output, const QString &includeFolder = {},
+                               const QString &listing = {});
 
 // NASM's messages as the user should read them: the temporary file's name
 // replaced by the document's name, surrounding blank space trimmed.

@@ -6,6 +6,7 @@
 #include "renderers.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -35,6 +36,11 @@ Outcome WriteProduct(const QString &target, const QString &documentPath, QByteAr
 
 }  // namespace
 
+RunRequest RequestFor(const QString &documentPath, RunRequest request) {
+    if (documentPath != UntitledName()) request.includeFolder = QFileInfo(documentPath).absolutePath();
+    return request;
+}
+
 QString BasReportText(const QString &target) {
     return QStringLiteral(
                "Файл модуля \"%1\" создан успешно\r\n"
@@ -45,7 +51,7 @@ QString BasReportText(const QString &target) {
 
 Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request) {
-    AssemblerOutput run = AssemblerRun(source, documentPath, request);
+    AssemblerOutput run = AssemblerRun(source, documentPath, RequestFor(documentPath, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     Outcome written =
         WriteProduct(TargetName(documentPath, QStringLiteral("bin")), documentPath, run.bytes, run.outcome, request);
@@ -58,7 +64,7 @@ Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifi
 
 Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunRequest &request,
                   const QString &documentName) {
-    AssemblerOutput run = AssemblerRun(source, documentName, request);
+    AssemblerOutput run = AssemblerRun(source, documentName, RequestFor(documentName, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     const QString hex = HexString(run.bytes);
     run.bytes = {};  // large outputs: keep only one copy in memory
@@ -69,7 +75,7 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
 
 Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request) {
-    AssemblerOutput run = AssemblerRun(source, documentPath, request);
+    AssemblerOutput run = AssemblerRun(source, documentPath, RequestFor(documentPath, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     const QString target = TargetName(documentPath, QStringLiteral("bas"));
     const QByteArray module = ModuleBytes(run.bytes);

@@ -22,5 +22,9 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
 Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request);
 
+// The request for a document: NASM also searches the document's own folder
+// for %include and incbin (an untitled document has none).
+RunRequest RequestFor(const QString &documentPath, RunRequest request);
+
 // The report shown after the module was written to target.
 QString BasReportText(const QString &target);

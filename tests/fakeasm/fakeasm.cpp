@@ -18,7 +18,7 @@
 #include <thread>
 
 int main(int argc, char *argv[]) {
-    if (argc != 6 || std::strcmp(argv[1], "-f") != 0 || std::strcmp(argv[2], "bin") != 0 ||
+    if (argc < 6 || std::strcmp(argv[1], "-f") != 0 || std::strcmp(argv[2], "bin") != 0 ||
         std::strcmp(argv[4], "-o") != 0) {
         std::cerr << "fakeasm: unexpected arguments\n";
         return 64;
