@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the window icon: two 16-colour PNG images, 16x16 and 32x32.
+"""Draws the icon: 16-colour PNG images, 16x16 and 32x32 for the window,
+64x64 and 128x128 for the software centre.
 
 A sheet of source (peach, as the text area) with lines of code, and a blue
 chip in front of it standing for the machine code. Run to regenerate.
@@ -31,7 +32,7 @@ def draw(size):
     rect(4, 2, 22, 28, 2)
     for i, (x1, c) in enumerate([(18, 12), (14, 9), (20, 12), (12, 9), (17, 12)]):
         y = 5 + i * 4
-        rect(6, y, x1, y + 2 if size == 32 else y + 1.5, c)
+        rect(6, y, x1, y + 2 if size >= 32 else y + 1.5, c)
     # The chip: body, highlight and pins.
     rect(14, 15, 30, 31, 11)
     rect(15, 16, 29, 30, 4)
@@ -66,5 +67,5 @@ def png(px, path):
         f.write(data)
 
 
-for n in (16, 32):
+for n in (16, 32, 64, 128):
     png(draw(n), f"orvandine-converter-{n}.png")
