@@ -4,86 +4,94 @@
 
 #include <QProcess>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(CopyPlace)
+
+namespace {
+
+QByteArray Payload() {
+    return ReadAll(QString::fromLatin1(payload::kResourcePath));
+}
+
+ino_t Inode(const QString &path) {
+    struct stat info {};
+    return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+}  // namespace
 
 class TestProvisioning : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    QString app_;
-    QString private_;
-    QString blocked_;  // a regular file: no folder can be made under it, not even by root
-
-    static QByteArray Payload() { return ReadAll(QString::fromLatin1(payload::kResourcePath)); }
-
 private slots:
-    void init() {
-        app_ = dir_.filePath(u"app/"_s);
-        private_ = dir_.filePath(u"private"_s);
-        blocked_ = dir_.filePath(u"file"_s);
-        QVERIFY(QDir().mkpath(app_));
-        WriteAll(blocked_, "a file, not a folder");
+    // Where the assembler comes from. A copy is only ever written whole, through a new file and a
+    // rename, so that a copy that is running never changes under it; a whole private copy is reused as
+    // it is; a copy another instance removed is written again. In the paths, "file" is a regular file
+    // (no folder can be made under it, not even by root), "$" the temp folder and "ID" the payload's.
+    void copies_data() {
+        QTest::addColumn<QString>("app");  // the program folder
+        QTest::addColumn<CopyPlace>("place");
+        QTest::addColumn<QString>("cache");        // the private folder
+        QTest::addColumn<QByteArray>("existing");  // what lies at the program's path before: "" none, "old", "whole"
+        QTest::addColumn<QString>("program");      // where the assembler that runs lies
+        QTest::addColumn<bool>("kept");            // after the process's clean-up
+        const CopyPlace shared = CopyPlace::ProgramFolder, own = CopyPlace::PrivateOnly;
+        QTest::newRow("hidden, replacing an older")
+            << u"app/"_s << shared << u"c"_s << "old"_ba << u"app/.nasmw"_s << false;
+        QTest::newRow("private, replacing a damaged")
+            << u"app/"_s << own << u"c"_s << "old"_ba << u"c/nasmw-ID"_s << true;
+        QTest::newRow("private, whole: reused") << u"app/"_s << own << u"c"_s << "whole"_ba << u"c/nasmw-ID"_s << true;
+        QTest::newRow("the user's own") << u"app/"_s << shared << u"c"_s << "#!/bin/sh\n"_ba << u"app/nasmw"_s << true;
+        QTest::newRow("unwritable program folder")
+            << u"file/"_s << shared << u"c"_s << ""_ba << u"c/nasmw-ID"_s << true;
+        QTest::newRow("only the temp folder") << u"file/"_s << shared << u"file/c"_s << ""_ba << u"$/"_s << false;
     }
-    void cleanup() { QDir(dir_.path()).removeRecursively(); }
+    void copies() {
+        QFETCH(QString, app);
+        QFETCH(CopyPlace, place);
+        QFETCH(QString, cache);
+        QFETCH(QByteArray, existing);
+        QFETCH(QString, program);
+        QFETCH(bool, kept);
+        QTemporaryDir dir;
+        ScopedTempFolder temp;
+        const auto at = [&](const QString &path) {
+            return QDir(dir.path())
+                .filePath(QString(path).replace(u"$"_s, temp.path()).replace(u"ID"_s, payload::Id()));
+        };
+        QVERIFY(QDir().mkpath(at(u"app"_s)));
+        WriteAll(at(u"file"_s), "a file, not a folder");
+        if (!existing.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(at(program)).path()));
+            WriteAll(at(program), existing == "old" ? QByteArray(Payload().size() + 5000, 'x')  // longer: not patched
+                                  : existing == "whole" ? Payload()
+                                                        : existing);
+            QVERIFY(QFile::setPermissions(at(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        const ino_t before = Inode(at(program));
 
-    void hiddenCopyIsWrittenWholeAndRemovedAtExit() {
-        // An older, longer file under the hidden name is replaced, not patched.
-        WriteAll(app_ + u".nasmw"_s, QByteArray(Payload().size() + 5000, 'x'));
-        const ProvidedAssembler provided = ProvideAssembler(app_, CopyPlace::ProgramFolder, private_);
-        QCOMPARE(provided.program, app_ + u".nasmw"_s);
+        ProvidedAssembler provided = ProvideAssembler(at(app), place, at(cache));
+        QVERIFY2(provided.program.startsWith(at(program)), qPrintable(provided.program));
+        QCOMPARE(Inode(provided.program) != before, existing == "old" || existing.isEmpty());
+        if (existing.startsWith("#!")) {  // used as it is, and no copy written beside it
+            RemoveAssembler(provided);
+            QCOMPARE(ReadAll(provided.program), existing);
+            QCOMPARE(QDir(at(app)).entryList(QDir::Files | QDir::Hidden), QStringList{u"nasmw"_s});
+            return;
+        }
         QCOMPARE(ReadAll(provided.program), Payload());
-        QVERIFY(!FileExists(provided.program));  // hidden
         QProcess nasm;
         nasm.start(provided.program, {u"-v"_s});
         QVERIFY(nasm.waitForFinished());
         QVERIFY(nasm.readAll().contains(payload::NasmVersion().toLatin1()));
-
-        RemoveAssembler(provided);
-        QCOMPARE(QDir(app_).entryList(QDir::Files | QDir::Hidden), QStringList());
-    }
-
-    void usersVisibleAssemblerIsUsedAndKept_data() {
-        QTest::addColumn<CopyPlace>("place");
-        QTest::newRow("program folder") << CopyPlace::ProgramFolder;
-        QTest::newRow("private only") << CopyPlace::PrivateOnly;
-    }
-    void usersVisibleAssemblerIsUsedAndKept() {
-        QFETCH(CopyPlace, place);
-        WriteAll(app_ + u"nasmw"_s, "#!/bin/sh\n");
-        const ProvidedAssembler provided = ProvideAssembler(app_, place, private_);
-        QCOMPARE(provided.program, app_ + u"nasmw"_s);
-        RemoveAssembler(provided);
-        QCOMPARE(ReadAll(app_ + u"nasmw"_s), QByteArray("#!/bin/sh\n"));
-        QCOMPARE(QDir(app_).entryList(QDir::Files | QDir::Hidden), QStringList{u"nasmw"_s});
-    }
-
-    // Another instance removed the shared copy at its exit: the next run writes it again.
-    void vanishedCopyIsWrittenAgain() {
-        const ProvidedAssembler first = ProvideAssembler(app_, CopyPlace::ProgramFolder, private_);
-        QVERIFY(QFile::remove(first.program));
-        const ProvidedAssembler again = EnsureAssembler(first, app_, CopyPlace::ProgramFolder, private_);
-        QCOMPARE(again.program, first.program);
-        QCOMPARE(ReadAll(again.program), Payload());
-    }
-
-    // A program folder that cannot be written: the private copy, kept for later runs,
-    // and failing that, a copy of the process's own.
-    void unwritableProgramFolderFallsBack() {
-        const ProvidedAssembler provided = ProvideAssembler(blocked_ + u"/"_s, CopyPlace::ProgramFolder, private_);
-        QVERIFY(provided.program.startsWith(private_ + u"/nasmw-"_s));
+        RemoveAssembler(provided);  // as another instance does at its exit; the private copy, by hand
+        QFile::remove(provided.program);
+        provided = EnsureAssembler(provided, at(app), place, at(cache));
         QCOMPARE(ReadAll(provided.program), Payload());
-        QVERIFY(QFileInfo(provided.program).isExecutable());
         RemoveAssembler(provided);
-        const QDateTime written = QFileInfo(provided.program).lastModified();
-        const ProvidedAssembler reused = ProvideAssembler(app_, CopyPlace::PrivateOnly, private_);
-        QCOMPARE(reused.program, provided.program);
-        QCOMPARE(QFileInfo(reused.program).lastModified(), written);
-
-        ScopedTempFolder temp;
-        const ProvidedAssembler own = ProvideAssembler(blocked_ + u"/"_s, CopyPlace::ProgramFolder, blocked_ + u"/p"_s);
-        QVERIFY(own.program.startsWith(temp.path()));
-        QCOMPARE(ReadAll(own.program), Payload());
-        RemoveAssembler(own);
+        QCOMPARE(QFileInfo::exists(provided.program), kept);
+        QCOMPARE(QDir(at(app)).entryList(QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(temp.entries(), QStringList());
     }
 };

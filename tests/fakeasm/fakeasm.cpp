@@ -1,51 +1,40 @@
-// A stand-in for NASM that misbehaves on request, for the cases the real one
-// rarely shows. Called as NASM is: fakeasm -f bin SOURCE -o OUTPUT.
-// FAKEASM_MODE selects what it does:
-//   copy      copies SOURCE to OUTPUT (the default)
-//   warn      prints a warning naming SOURCE, then copies
-//   fail      prints an error naming SOURCE, removes OUTPUT, exits 1
-//   status    exits 3 without a word and without touching OUTPUT
-//   nooutput  removes OUTPUT and exits 0
-//   crash     aborts
-//   hang      sleeps for ever
-#include <chrono>
+// A stand-in for NASM that misbehaves on request. Called as NASM is (other options such as
+// -I FOLDER/ or -l LISTING may come first): fakeasm ... -f bin SOURCE -o OUTPUT.
+// FAKEASM_MODE: copy (SOURCE to OUTPUT, the default); warn (a warning naming SOURCE, then copy);
+// fail (an error naming SOURCE, OUTPUT removed, exit 1); cp1251 (the same, the error text "Привет"
+// in Windows-1251); status (exit 3, silent, OUTPUT untouched); nooutput (OUTPUT removed, exit 0);
+// crash (abort); hang (sleeps for ever); flood (warnings naming SOURCE for ever).
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <thread>
 
 int main(int argc, char *argv[]) {
-    if (argc < 6 || std::strcmp(argv[1], "-f") != 0 || std::strcmp(argv[2], "bin") != 0 ||
-        std::strcmp(argv[4], "-o") != 0) {
-        std::cerr << "fakeasm: unexpected arguments\n";
-        return 64;
+    std::string format, source, output;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "-f" || arg == "-o") && i + 1 < argc)
+            (arg == "-f" ? format : output) = argv[++i];
+        else if (arg == "-I" || arg == "-l")
+            ++i;  // options with a value that matters not here
+        else if (arg[0] != '-')
+            source = arg;
     }
-    const std::string source = argv[3];
-    const std::string output = argv[5];
+    if (format != "bin" || source.empty() || output.empty()) return std::cerr << "fakeasm: bad arguments\n", 64;
     const char *env = std::getenv("FAKEASM_MODE");
     const std::string mode = env ? env : "copy";
-
     if (mode == "crash") std::abort();
-    if (mode == "hang") {
-        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-    }
     if (mode == "status") return 3;
-    if (mode == "nooutput") {
-        std::remove(output.c_str());
-        return 0;
-    }
-    if (mode == "fail") {
-        std::cerr << source << ":1: error: fake failure\n";
-        std::remove(output.c_str());
-        return 1;
-    }
+    while (mode == "hang") pause();
+    while (mode == "flood") std::cerr << source << ":1: warning: fake warning\n";
     if (mode == "warn") std::cerr << source << ":1: warning: fake warning\n";
-
-    std::ifstream in(source, std::ios::binary);
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return 0;
+    if (mode == "fail" || mode == "cp1251")
+        std::cerr << source << ":1: error: " << (mode == "fail" ? "fake failure" : "\xCF\xF0\xE8\xE2\xE5\xF2") << '\n';
+    if (mode == "fail" || mode == "cp1251" || mode == "nooutput") {
+        std::remove(output.c_str());
+        return mode == "nooutput" ? 0 : 1;
+    }
+    std::ofstream(output, std::ios::binary | std::ios::trunc) << std::ifstream(source, std::ios::binary).rdbuf();
 }

@@ -1,0 +1,96 @@
+// The three commands around one assembler run.
+#include "commands.h"
+#include "renderers.h"
+#include "testsupport.h"
+
+using namespace std::chrono_literals;
+using Failure = Outcome::Failure;
+Q_DECLARE_METATYPE(Outcome::Failure)
+
+class TestRun : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir work_;
+    QString oldCurrent_;
+
+private slots:
+    void init() {
+        oldCurrent_ = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work_.path()));
+    }
+    void cleanup() {
+        QDir::setCurrent(oldCurrent_);
+        qunsetenv("FAKEASM_MODE");
+    }
+
+    // Every way a run can end is told apart. The messages name the document, never a temporary
+    // file; the arguments reach the assembler as they are, through no shell; no file is left behind.
+    // Products land in the current folder; a failure shows one error box per command and keeps every
+    // older product, a cancel shows nothing.
+    void run_data() {
+        QTest::addColumn<QString>("program");  // a mode of the fake assembler, or a path
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<QString>("says");  // a pattern: the failure's text, or the messages of a success
+        QTest::addColumn<QByteArray>("bytes");
+        const QString nasm = REAL_NASM;
+        const QByteArray none;
+        QTest::newRow("empty source") << nasm << QString() << Failure::None << u"^$"_s << none;
+        QTest::newRow("code-page data") << nasm << u"db \"Привет\""_s << Failure::None << u"^$"_s
+                                        << QByteArray("\xCF\xF0\xE8\xE2\xE5\xF2");
+        QTest::newRow("32-bit, LF") << nasm << u"bits 32\nmov eax, [esp+4]\nret 16"_s << Failure::None << u"^$"_s
+                                    << QByteArray("\x8B\x44\x24\x04\xC2\x10\x00", 7);
+        QTest::newRow("error line") << nasm << u"nop\nfoo bar\nret"_s << Failure::Assembly << u"^Новый файл:2: error:"_s
+                                    << none;
+        QTest::newRow("unrepresentable, CR LF")
+            << nasm << u"a\r\nb\r\n; 😀"_s << Failure::Encoding << u"«😀» \\(U\\+1F600\\) в строке 3 "_s << none;
+        QTest::newRow("warning") << u"warn"_s << u"ret"_s << Failure::None << u"^Новый файл:1: warning: fake warning$"_s
+                                 << QByteArray("ret\r\n");
+        QTest::newRow("exit 1") << u"fail"_s << u"ret"_s << Failure::Assembly << u"^Новый файл:1: error: fake"_s
+                                << none;
+        QTest::newRow("silent exit 3") << u"status"_s << u"ret"_s << Failure::Assembly << u"кодом 3"_s << none;
+        QTest::newRow("no output") << u"nooutput"_s << u"ret"_s << Failure::Assembly << u"не создал"_s << none;
+        QTest::newRow("crash") << u"crash"_s << u"ret"_s << Failure::Assembly << u"аварийно"_s << none;
+        QTest::newRow("hang, cancelled") << u"hang"_s << u"ret"_s << Failure::Cancelled << u"^$"_s << none;
+        QTest::newRow("missing") << u"/nonexistent/nasmw"_s << u"ret"_s << Failure::Assembly
+                                 << u"«/nonexistent/nasmw»"_s << none;
+        QTest::newRow("not executable") << QString::fromUtf8(__FILE__) << u"ret"_s << Failure::Assembly
+                                        << u"нет права на выполнение"_s << none;
+    }
+    void run() {
+        QFETCH(QString, program);
+        QFETCH(QString, source);
+        QFETCH(Failure, failure);
+        QFETCH(QString, says);
+        QFETCH(QByteArray, bytes);
+        ScopedTempFolder temp(u"Папка \" ' $(touch pwned) `id`;|"_s);
+        std::stop_source stop;
+        RunRequest request{program, oldCurrent_, {}, 0ms};
+        if (!program.contains(u'/')) {
+            qputenv("FAKEASM_MODE", program.toLatin1());
+            request.assembler = FAKEASM;
+        }
+        if (program == u"hang"_s) stop.request_stop();
+        request.stop = stop.get_token();
+        const QString document = u"Новый файл"_s, bin = u"Новый файл.bin"_s, bas = u"Новый файл.bas"_s;
+        WriteAll(bin, "older");
+        WriteAll(bas, "older");
+
+        RecordingNotifier notifier;
+        const Outcome outcome = CreateBin(source, document, notifier, request);
+        QCOMPARE(outcome.failure, failure);
+        QVERIFY2(QRegularExpression(says).match(outcome.ok() ? outcome.messages : outcome.text).hasMatch(),
+                 qPrintable(outcome.text + outcome.messages));
+        QCOMPARE(CreateBas(source, document, notifier, request).failure, failure);
+        QCOMPARE(CreateHex(source, notifier, request, document).failure, failure);
+        QCOMPARE(ReadAll(bin), outcome.ok() ? bytes : "older");
+        QCOMPARE(ReadAll(bas), outcome.ok() ? ModuleText(HexString(bytes)).toLatin1() : "older");
+        QCOMPARE(notifier.shown.size(), failure == Failure::Cancelled ? 0 : 3);
+        for (const Shown &shown : notifier.shown) QCOMPARE(shown.kind == u"error"_s, !outcome.ok());
+        QCOMPARE(temp.entries(), QStringList());
+        QVERIFY(!QFileInfo::exists(oldCurrent_ + u"/pwned"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRun)
+#include "tst_run.moc"

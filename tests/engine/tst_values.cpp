@@ -1,0 +1,131 @@
+// The rules without a process: hex digits, the module, the code page, the names made from a
+// document path, temporary files, and the error lines in the assembler's messages.
+#include "codepage.h"
+#include "docpath.h"
+#include "messages.h"
+#include "renderers.h"
+#include "sourcefile.h"
+#include "tempfiles.h"
+#include "testsupport.h"
+
+class TestValues : public QObject {
+    Q_OBJECT
+
+private slots:
+    void hexOfEveryByte() {
+        QByteArray all;
+        QString expected;
+        for (int value = 0; value < 256; ++value) all += char(value), expected += QString::asprintf("%02X", value);
+        // Every length around the four-byte steps of the encoder, and all 256 values.
+        for (int n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 256}) QCOMPARE(HexString(all.left(n)), expected.left(2 * n));
+    }
+
+    // The module is what Visual Basic programs load: every byte of it matters.
+    void moduleTextIsExact_data() {
+        QTest::addColumn<QString>("hex");
+        QTest::newRow("empty output") << QString();
+        QTest::newRow("70,000 bytes, on the first line") << HexString(QByteArray(70000, '\x90'));
+    }
+    void moduleTextIsExact() {
+        QFETCH(QString, hex);
+        const QByteArray expected = "Const CodeString = \"" + hex.toLatin1() + "\"\r\n" +
+                                    "Public Declare Function CallWindowProc Lib \"user32\" Alias \"CallWindowProcA\" "
+                                    "(ByVal ptrMC As Long, ByVal P1 As Long, ByVal P2 As Long, ByVal P3 As Long, ByVal "
+                                    "P4 As Long) As Long\r\n"
+                                    "\r\n"
+                                    "Public Function CallAsmFunction(ByVal P1 As Long, ByVal P2 As Long, ByVal P3 As "
+                                    "Long, ByVal P4 As Long)\r\n"
+                                    "    Dim i As Long\r\n"
+                                    "    Dim BinCode() As Byte\r\n"
+                                    "    If Len(CodeString) = 0 Then Exit Function\r\n"
+                                    "    ReDim BinCode(Len(CodeString) \\ 2 - 1)\r\n"
+                                    "    For i = 0 To Len(CodeString) \\ 2 - 1\r\n"
+                                    "        BinCode(i) = CByte(\"&H\" & Mid(CodeString, i * 2 + 1, 2))\r\n"
+                                    "    Next i\r\n"
+                                    "    CallAsmFunction = CallWindowProc (VarPtr(BinCode(0)), P1, P2, P3, P4)\r\n"
+                                    "End Function\r\n";
+        QCOMPARE(ModuleText(hex).toLatin1(), expected);
+    }
+
+    void everyByteSurvivesTheCodePage() {
+        QByteArray all;
+        for (int i = 0; i < 256; ++i) all += char(i);
+        const codepage::Encoded back = codepage::Encode(codepage::Decode(all));
+        QVERIFY(back.ok());
+        QCOMPARE(back.bytes, all);
+        QCOMPARE(codepage::Decode("\xCF\xF0\xE8\xE2\xE5\xF2\xA8\xB9\x88"), u"ПриветЁ№€"_s);
+        // An edited text is encoded anew: a no-break space is saved as the byte it was read as.
+        QCOMPARE(SourceToBytes({u"db '\u00A0'"_s, u"\r\n"_s, {}}).bytes, QByteArray("db '\xA0'\r\n"));
+    }
+
+    void productNames_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("asmPath");
+        QTest::addColumn<QString>("basName");
+        QTest::newRow("untitled") << UntitledName() << u"Новый файл.asm"_s << u"Новый файл.bas"_s;
+        QTest::newRow("upper") << u"/s/D.ASM"_s << u"/s/D.ASM"_s << u"/s/D.bas"_s;
+        QTest::newRow("other extension") << u"/s/b.inc"_s << u"/s/b.inc.asm"_s << u"/s/b.inc.bas"_s;
+        QTest::newRow("shorter than .asm") << u"asm"_s << u"asm.asm"_s << u"asm.bas"_s;
+    }
+    void productNames() {
+        QFETCH(QString, path);
+        QFETCH(QString, asmPath);
+        QFETCH(QString, basName);
+        QCOMPARE(AsmPath(path), asmPath);
+        QCOMPARE(TargetName(path, u"bas"_s), basName);
+    }
+
+    void errorLines_data() {
+        QTest::addColumn<QString>("messages");
+        QTest::addColumn<QList<int>>("lines");
+        QTest::newRow("in order, each once")
+            << u"d:a.asm:7: error: x\nd:a.asm:2: error: y\nd:a.asm:7: error: z"_s << QList<int>{7, 2};
+        QTest::newRow("warnings and other files") << u"d:a.asm:3: warning: w\nb.inc:4: error: e"_s << QList<int>{};
+        QTest::newRow("fatal") << u"d:a.asm:5: fatal: unable to open include file"_s << QList<int>{5};
+    }
+    void errorLines() {
+        QFETCH(QString, messages);
+        QFETCH(QList<int>, lines);
+        QEXPECT_FAIL("fatal", "fatal lines not marked yet", Abort);
+        QCOMPARE(ErrorLines(messages, u"d:a.asm"_s), lines);
+    }
+
+    // Whatever already has a drawn name (a file, a link to someone's file, a
+    // dangling link) is left alone, and another name is drawn.
+    void takenNamesAreNeverFollowedOrTouched() {
+        QCOMPARE(TempName(0.0, u"/t"_s), u"/t/0.tmp"_s);
+        QCOMPARE(TempName(0.5, u"/t/"_s), u"/t/4C4B40.tmp"_s);
+        QCOMPARE(TempName(0.99999999, u"/t"_s), u"/t/98967F.tmp"_s);
+        ScopedTempFolder temp;
+        QTemporaryDir elsewhere;
+        const QString victim = elsewhere.filePath(u"victim"_s);
+        WriteAll(victim, "precious");
+        WriteAll(TempName(0.1, temp.path()), "someone's");
+        QVERIFY(QFile::link(victim, TempName(0.2, temp.path())));
+        QVERIFY(QFile::link(elsewhere.filePath(u"nothing"_s), TempName(0.3, temp.path())));
+
+        QList<double> draws{0.1, 0.2, 0.3, 0.4};
+        QString error;
+        {
+            const TempFile file = TempFile::Create(temp.path(), "mine", &error, [&] { return draws.takeFirst(); });
+            QCOMPARE(file.path(), TempName(0.4, temp.path()));
+            QCOMPARE(ReadAll(file.path()), QByteArray("mine"));
+            QCOMPARE(QFileInfo(file.path()).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                     QFile::Permissions());
+        }
+        QVERIFY(!QFileInfo::exists(TempName(0.4, temp.path())));  // removed with its owner
+
+        // The two names of one run differ even when the draw repeats.
+        QList<double> same{0.5, 0.5, 0.6};
+        const TempFile first = TempFile::Create(temp.path(), {}, &error, [&] { return same.takeFirst(); });
+        const TempFile second = TempFile::Create(temp.path(), {}, &error, [&] { return same.takeFirst(); });
+        QCOMPARE(second.path(), TempName(0.6, temp.path()));
+        QCOMPARE(ReadAll(TempName(0.1, temp.path())), QByteArray("someone's"));
+        QCOMPARE(ReadAll(victim), QByteArray("precious"));
+        QVERIFY(QFileInfo(TempName(0.2, temp.path())).isSymLink());
+        QVERIFY(!QFileInfo::exists(elsewhere.filePath(u"nothing"_s)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestValues)
+#include "tst_values.moc"
