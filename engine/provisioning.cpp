@@ -128,5 +128,6 @@ ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QStrin
     const bool usersOwn = current.program == appFolder + platform::AssemblerFileName();
     if (current.ok() && (usersOwn ? QFileInfo(current.program).isFile() : IsUsableCopy(current.program)))
         return current;
+    RemoveAssembler(current);  // what is left of this process's own copy
     return ProvideAssembler(appFolder, place, privateFolder);
 }

@@ -6,8 +6,13 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 namespace {
 
@@ -24,7 +29,10 @@ struct Case {
     int exitCode = 0;
     QByteArray out = "^$";  // patterns for standard output and standard error
     QByteArray err = "^$";
-    Files after;  // what the run writes; every other file stays as it was
+    Files after;         // what the run writes; every other file stays as it was
+    QByteArray streams;  // "out=full|closed|broken", "in=closed|folder", "cwd=removed": how the run is started
+    int signal = 0;      // sent once the run's folder is there
+    std::function<void(const QString &folder)> prepare;  // links, FIFOs and sparse files among the files before
 };
 
 struct Run {
@@ -33,18 +41,46 @@ struct Run {
     QByteArray err;
 };
 
+// The processes whose command line names this text.
+int Running(const QString &text) {
+    int count = 0;
+    for (const QString &pid : QDir(u"/proc"_s).entryList({u"[0-9]*"_s}, QDir::Dirs))
+        count += ReadAll(u"/proc/"_s + pid + u"/cmdline"_s).contains(text.toUtf8());
+    return count;
+}
+
 Run Execute(const QString &program, const QStringList &arguments, const QString &folder, const QByteArray &input,
-            const QProcessEnvironment &environment, rlim_t fileSizeLimit = RLIM_INFINITY) {
+            const QProcessEnvironment &environment, rlim_t fileSizeLimit = RLIM_INFINITY,
+            const QByteArray &streams = {}, int signal = 0) {
     QProcess process;
     process.setWorkingDirectory(folder);
     process.setProcessEnvironment(environment);
-    process.setChildProcessModifier([fileSizeLimit] {
+    process.setChildProcessModifier([fileSizeLimit, streams] {
         const rlimit limit{fileSizeLimit, fileSizeLimit};
         if (fileSizeLimit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &limit);
+        int broken[2];
+        if (streams.contains("out=full")) dup2(open("/dev/full", O_WRONLY), 1);
+        if (streams.contains("out=closed")) close(1);
+        if (streams.contains("out=broken") && pipe(broken) == 0) dup2(broken[1], 1), close(broken[0]);
+        if (streams.contains("in=closed")) close(0);
+        if (streams.contains("in=folder")) dup2(open("/", O_RDONLY), 0);
+        if (streams.contains("cwd=removed") && mkdir("gone", 0700) == 0 && chdir("gone") == 0) rmdir("../gone");
     });
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
+    if (signal != 0) {
+        const QString temp = environment.value(u"TMPDIR"_s);
+        if (!QTest::qWaitFor([&] { return Running(temp + u"/orvandine-run-"_s) > 0; }, 20000))
+            return {-100, {}, "NASM never ran"};
+        kill(pid_t(process.processId()), signal);
+        process.waitForFinished(60000);
+        if (!QTest::qWaitFor([&] { return Running(temp) == 0; }, 5000))  // NASM ends with the program, even killed
+            return {-101, {}, "NASM outlived the program"};
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -signal,
+                {},
+                process.readAllStandardError()};
+    }
     process.waitForFinished(60000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
             process.readAllStandardError()};
@@ -99,6 +135,57 @@ private slots:
                                            .before = {{"big.asm", "times 300 db 0\n"}, {"big.bas", "older"}},
                                            .exitCode = 2,
                                            .err = "@/big.bas"};
+        const Files small{{"a.asm", "ret\n"}};
+        const auto refused = [&](const char *arguments, const QByteArray &streams, int code, const char *says) {
+            return Case{.arguments = arguments,
+                        .before = small,
+                        .exitCode = code,
+                        .out = ".*",
+                        .err = says,
+                        .streams = streams};
+        };
+        QTest::newRow("output to a full disk") << refused("--hex a.asm", "out=full", 2, "нет места");
+        QTest::newRow("output closed") << refused("--hex a.asm", "out=closed", 2, "вывод: он закрыт");
+        QTest::newRow("broken pipe") << refused("--hex a.asm", "out=broken", 2, "закрыл канал");
+        QTest::newRow("input closed") << refused("--bin -", "in=closed", 2, "ввод: он закрыт");
+        QTest::newRow("input is a folder") << refused("--bin -", "in=folder", 2, "ввод: это папка");
+        QTest::newRow("current folder removed") << refused("--bin -", "cwd=removed", 2, "удалена");
+        QTest::newRow("no temp folder") << Case{.arguments = "--hex a.asm",
+                                                .environment = "TMPDIR=/nonexistent/tmp",
+                                                .before = small,
+                                                .exitCode = 2,
+                                                .err = "«/nonexistent/tmp»"};
+        const auto special = [&](const char *arguments, const char *says, std::function<void(const QString &)> make) {
+            return Case{.arguments = arguments, .before = small, .exitCode = 2, .err = says, .prepare = make};
+        };
+        QTest::newRow("FIFO source") << special("--hex f.asm", "FIFO", [](const QString &folder) {
+            QCOMPARE(mkfifo(QFile::encodeName(folder + u"/f.asm"_s).constData(), 0600), 0);
+        });
+        QTest::newRow("source over the limit") << special("--hex big.asm", "больше 256 МиБ", [](const QString &folder) {
+            QFile big(folder + u"/big.asm"_s);
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(257) << 20));  // sparse
+        });
+        QTest::newRow("product links to a FIFO") << special("--bin a.asm", "FIFO", [](const QString &folder) {
+            QCOMPARE(mkfifo(QFile::encodeName(folder + u"/fifo"_s).constData(), 0600), 0);
+            QVERIFY(QFile::link(u"fifo"_s, folder + u"/a.bin"_s));
+        });
+        QTest::newRow("product is the source") << special("--bas a.asm", "сам исходный", [](const QString &folder) {
+            QVERIFY(QFile::link(u"a.asm"_s, folder + u"/a.bas"_s));
+        });
+        const QByteArray longName(247, 'n');  // the product's name is 251 bytes: no room for a suffix
+        QTest::newRow("name near the limit, replaced")
+            << Case{.arguments = "--bin " + longName + ".asm",
+                    .before = {{longName + ".asm", "ret\n"}, {longName + ".bin", "older"}},
+                    .out = "успешно",
+                    .after = {{longName + ".bin", "\xC3"}}};
+        const Files slow{{"slow.asm", "%rep 1000000\n%rep 1000000\n%assign i 1\n%endrep\n%endrep\n"}};
+        QTest::newRow("interrupted") << Case{.arguments = "--hex slow.asm",
+                                             .environment = "HOME= XDG_CACHE_HOME=",
+                                             .before = slow,
+                                             .exitCode = 130,
+                                             .signal = SIGINT};
+        QTest::newRow("killed") << Case{
+            .arguments = "--hex slow.asm", .before = slow, .exitCode = -SIGKILL, .signal = SIGKILL};
         QTest::newRow("version") << Case{.arguments = "--version", .out = "NASM " + payload::NasmVersion().toLatin1()};
         const auto usage = [](const char *arguments, const char *says) {
             return Case{.arguments = arguments, .exitCode = 2, .err = says};
@@ -109,6 +196,7 @@ private slots:
         QTest::newRow("bad timeout") << usage("--timeout soon --hex x", "soon");
         QTest::newRow("missing file") << usage("--hex /nonexistent/a.asm", "/nonexistent/a.asm");
         QTest::newRow("folder") << usage("--hex /", "папка");
+        QTest::newRow("device source") << usage("--hex /dev/zero", "устройство");
     }
     void runs() {
         QFETCH(Case, c);
@@ -117,6 +205,15 @@ private slots:
         QVERIFY(QDir().mkpath(folder) && QDir().mkpath(temp));
         for (auto file = c.before.cbegin(); file != c.before.cend(); ++file)
             WriteAll(folder + u'/' + QString::fromUtf8(file.key()), file.value());
+        if (c.prepare) c.prepare(folder);
+        const auto kinds = [&folder] {  // links, FIFOs and other files are never replaced
+            QStringList kinds;
+            for (const QFileInfo &entry :
+                 QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+                kinds << entry.fileName() + (entry.isSymLink() ? u"@"_s : entry.isFile() ? u""_s : u"?"_s);
+            return kinds;
+        };
+        const QStringList kindsBefore = kinds();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"TMPDIR"_s, temp);
         environment.insert(u"XDG_CACHE_HOME"_s, root.filePath(u"cache"_s));
@@ -131,8 +228,8 @@ private slots:
         if (c.fileSizeLimit != RLIM_INFINITY)  // the assembler's copy is cached first: the limit is for the product
             QCOMPARE(Execute(program, {u"--hex"_s, u"-"_s}, folder, {}, environment).exitCode, 0);
         QStringList arguments = QProcess::splitCommand(QString::fromUtf8(c.arguments));
-        const Run run =
-            Execute(program, arguments.replaceInStrings(u"@"_s, folder), folder, c.input, environment, c.fileSizeLimit);
+        const Run run = Execute(program, arguments.replaceInStrings(u"@"_s, folder), folder, c.input, environment,
+                                c.fileSizeLimit, c.streams, c.signal);
         const auto matches = [&folder](const QByteArray &pattern, const QByteArray &text) {
             const QString escaped = QString::fromUtf8(pattern).replace(u"@"_s, QRegularExpression::escape(folder));
             return QRegularExpression(escaped).match(QString::fromUtf8(text)).hasMatch();
@@ -141,11 +238,16 @@ private slots:
         QVERIFY2(matches(c.err, run.err), run.err.constData());
         QCOMPARE(run.exitCode, c.exitCode);
         Files files;
-        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-            files[name.toUtf8()] = ReadAll(folder + u'/' + name);
+        for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+            if (file.isFile() && !file.isSymLink() && file.size() < (1 << 20))
+                files[file.fileName().toUtf8()] = ReadAll(file.filePath());
         c.before.insert(c.after);
         QCOMPARE(files, c.before);
-        QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        const QStringList kindsAfter = kinds();
+        for (const QString &kind : kindsBefore) QVERIFY2(kindsAfter.contains(kind), qPrintable(kind));
+        QVERIFY(!QFileInfo::exists(u"/Новый файл.bin"_s));
+        if (c.signal != SIGKILL)
+            QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
         if (program != CLI) QVERIFY(QFileInfo::exists(root.filePath(u"nasmw"_s)));  // the user's, kept
     }
 

@@ -33,7 +33,7 @@ private slots:
         QTest::addColumn<QString>("app");  // the program folder
         QTest::addColumn<CopyPlace>("place");
         QTest::addColumn<QString>("cache");        // the private folder
-        QTest::addColumn<QByteArray>("existing");  // what lies at the program's path before: "" none, "old", "whole"
+        QTest::addColumn<QByteArray>("existing");  // at the program's path before: "" none, "old", "same size", "whole"
         QTest::addColumn<QString>("program");      // where the assembler that runs lies
         QTest::addColumn<bool>("kept");            // after the process's clean-up
         const CopyPlace shared = CopyPlace::ProgramFolder, own = CopyPlace::PrivateOnly;
@@ -41,6 +41,8 @@ private slots:
             << u"app/"_s << shared << u"c"_s << "old"_ba << u"app/.nasmw"_s << false;
         QTest::newRow("private, replacing a damaged")
             << u"app/"_s << own << u"c"_s << "old"_ba << u"c/nasmw-ID"_s << true;
+        QTest::newRow("private, same size, damaged")
+            << u"app/"_s << own << u"c"_s << "same size"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("private, whole: reused") << u"app/"_s << own << u"c"_s << "whole"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("the user's own") << u"app/"_s << shared << u"c"_s << "#!/bin/sh\n"_ba << u"app/nasmw"_s << true;
         QTest::newRow("unwritable program folder")
@@ -64,16 +66,19 @@ private slots:
         WriteAll(at(u"file"_s), "a file, not a folder");
         if (!existing.isEmpty()) {
             QVERIFY(QDir().mkpath(QFileInfo(at(program)).path()));
+            QByteArray damaged = Payload();
+            damaged[damaged.size() / 2] = char(~damaged[damaged.size() / 2]);
             WriteAll(at(program), existing == "old" ? QByteArray(Payload().size() + 5000, 'x')  // longer: not patched
-                                  : existing == "whole" ? Payload()
-                                                        : existing);
+                                  : existing == "same size" ? damaged
+                                  : existing == "whole"     ? Payload()
+                                                            : existing);
             QVERIFY(QFile::setPermissions(at(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         }
         const ino_t before = Inode(at(program));
 
         ProvidedAssembler provided = ProvideAssembler(at(app), place, at(cache));
         QVERIFY2(provided.program.startsWith(at(program)), qPrintable(provided.program));
-        QCOMPARE(Inode(provided.program) != before, existing == "old" || existing.isEmpty());
+        QCOMPARE(Inode(provided.program) != before, existing == "old" || existing == "same size" || existing.isEmpty());
         if (existing.startsWith("#!")) {  // used as it is, and no copy written beside it
             RemoveAssembler(provided);
             QCOMPARE(ReadAll(provided.program), existing);

@@ -1,5 +1,6 @@
 // The three commands around one assembler run.
 #include "commands.h"
+#include "execcmd.h"
 #include "renderers.h"
 #include "testsupport.h"
 
@@ -46,6 +47,11 @@ private slots:
             << nasm << u"a\r\nb\r\n; 😀"_s << Failure::Encoding << u"«😀» \\(U\\+1F600\\) в строке 3 "_s << none;
         QTest::newRow("warning") << u"warn"_s << u"ret"_s << Failure::None << u"^Новый файл:1: warning: fake warning$"_s
                                  << QByteArray("ret\r\n");
+        QTest::newRow("code-page messages")
+            << nasm << u"%error Привет ыы"_s << Failure::Assembly << u"^Новый файл:1: error: Привет ыы$"_s << none;
+        QTest::newRow("endless messages") << u"flood"_s << u"ret"_s << Failure::TimedOut << u"за 0,3 с"_s << none;
+        QTest::newRow("no temp folder") << nasm << u"ret"_s << Failure::File
+                                        << u"«/nonexistent/tmp» \\(переменная TMPDIR\\)"_s << none;
         QTest::newRow("exit 1") << u"fail"_s << u"ret"_s << Failure::Assembly << u"^Новый файл:1: error: fake"_s
                                 << none;
         QTest::newRow("silent exit 3") << u"status"_s << u"ret"_s << Failure::Assembly << u"кодом 3"_s << none;
@@ -71,6 +77,8 @@ private slots:
             request.assembler = FAKEASM;
         }
         if (program == u"hang"_s) stop.request_stop();
+        if (program == u"flood"_s) request.timeout = 300ms;
+        if (QTest::currentDataTag() == "no temp folder"_ba) qputenv("TMPDIR", "/nonexistent/tmp");
         request.stop = stop.get_token();
         const QString document = u"Новый файл"_s, bin = u"Новый файл.bin"_s, bas = u"Новый файл.bas"_s;
         WriteAll(bin, "older");
@@ -86,6 +94,8 @@ private slots:
         QCOMPARE(ReadAll(bin), outcome.ok() ? bytes : "older");
         QCOMPARE(ReadAll(bas), outcome.ok() ? ModuleText(HexString(bytes)).toLatin1() : "older");
         QCOMPARE(notifier.shown.size(), failure == Failure::Cancelled ? 0 : 3);
+        QVERIFY(outcome.messages.size() < kMaxProgramOutput + 100);  // a flood is cut, and says so
+        QCOMPARE(outcome.messages.endsWith(u"не показаны."_s), program == u"flood"_s);
         for (const Shown &shown : notifier.shown) QCOMPARE(shown.kind == u"error"_s, !outcome.ok());
         QCOMPARE(temp.entries(), QStringList());
         QVERIFY(!QFileInfo::exists(oldCurrent_ + u"/pwned"_s));
