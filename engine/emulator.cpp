@@ -9,7 +9,7 @@ namespace {
 
 QString MissingText(const QString &library, const QString &reason) {
     return QStringLiteral(
-               "Не удалось загрузить эмулятор процессора (библиотеку %1): %2\n"
+               "Не удалось загрузить эмулятор процессора (библиотеку %1). Причина: %2\n"
                "Проверка вызова без него невозможна; установите пакет libunicorn2. "
                "Остальные команды работают как обычно.")
         .arg(library, reason);
@@ -21,7 +21,8 @@ LoadedEmulator Open(const QString &library) {
     if (!lib->load()) {
         const QString reason = lib->errorString();
         delete lib;
-        return {nullptr, MissingText(library, reason)};
+        return {nullptr,
+                MissingText(library, QStringLiteral("библиотека не найдена или не открывается (%1).").arg(reason))};
     }
     auto *f = new UnicornFunctions;
     QString absent;

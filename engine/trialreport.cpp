@@ -1,5 +1,7 @@
 #include "trialreport.h"
 
+#include <algorithm>
+
 namespace {
 
 QString Hex32(quint32 value) {
@@ -130,11 +132,13 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
     }
 
     text += QStringLiteral("\nВыполнено инструкций: %1\n").arg(r.instructions);
-    text += QStringLiteral("\nПараметры:");
-    for (int i = 0; i < kCallParamCount; ++i)
-        text += QStringLiteral(" P%1 = %2;").arg(i + 1).arg(Hex32(r.arguments[i]));
-    text.chop(1);
-    text += u'\n';
+    text += QStringLiteral("\nПараметры:\n");
+    for (int i = 0; i < kCallParamCount; ++i) {
+        const bool buffer =
+            std::any_of(r.buffers.begin(), r.buffers.end(), [i](const TrialBuffer &b) { return b.param == i; });
+        text += buffer ? QStringLiteral("  P%1 = адрес буфера %2\n").arg(i + 1).arg(Hex32(r.arguments[i]))
+                       : QStringLiteral("  P%1 = %2\n").arg(i + 1).arg(Number(r.arguments[i]));
+    }
     for (const TrialBuffer &b : r.buffers) {
         text +=
             QStringLiteral("\nБуфер P%1: %2 байт по адресу %3; ").arg(b.param + 1).arg(b.size).arg(Hex32(b.address));

@@ -159,7 +159,7 @@ private slots:
         QTest::newRow("[BITS 16], 502 bytes")
             << u"  [BITS 16] ; user's choice\n"_s << 502 << W{SourceWarning::TooLongForVb};
         QTest::newRow("use32 after a section") << u"section .text Use32\n"_s << 1 << W{};
-        QTest::newRow("in a comment") << u"nop ; bits 32\n"_s << 1 << W{SourceWarning::NoModeDirective};
+        QTest::newRow("in a comment") << u"nop ; use32\n"_s << 1 << W{SourceWarning::NoModeDirective};
         QTest::newRow("in strings") << u"db 'bits 32', \"use32\", `\\` use32`\n"_s << 1
                                     << W{SourceWarning::NoModeDirective};
         QTest::newRow("empty") << u"; nothing\n"_s << 0 << W{SourceWarning::NoModeDirective, SourceWarning::NoCode};
