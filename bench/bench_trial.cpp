@@ -52,8 +52,8 @@ int main(int argc, char *argv[]) {
     for (int i = 0; i < kRounds; ++i) TrialCall(code, params);
     std::printf("later trials: mean of %d %.2f ms\n", kRounds, Ms(timer) / kRounds);
 
-    // jmp $, and a loop that writes memory, with the default limits.
-    for (const char *loop : {"EBFE", "40894424F84BEBF9"}) {
+    // jmp $, a loop that writes memory, and pushad/popad, slow enough to meet the time limit first.
+    for (const char *loop : {"EBFE", "40894424F84BEBF9", "6061EBFC"}) {
         timer.restart();
         const TrialResult r = TrialCall(QByteArray::fromHex(loop), params);
         std::printf("endless loop %s: stopped after %.0f ms (%s, %llu instructions)\n", loop, Ms(timer), EndName(r.end),
