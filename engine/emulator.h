@@ -1,0 +1,42 @@
+#pragma once
+
+// The CPU emulator (Unicorn 2). Its library is opened only when a trial runs,
+// so that starting the programs and the three product commands never need it;
+// its types and constants come from its header, its functions are found by
+// name in the library.
+
+#include <unicorn/unicorn.h>
+
+#include <QString>
+
+struct UnicornFunctions {
+    decltype(&uc_version) version = nullptr;
+    decltype(&uc_open) open = nullptr;
+    decltype(&uc_close) close = nullptr;
+    decltype(&uc_query) query = nullptr;
+    decltype(&uc_strerror) strerror = nullptr;
+    decltype(&uc_reg_write) regWrite = nullptr;
+    decltype(&uc_reg_read) regRead = nullptr;
+    decltype(&uc_mem_map) memMap = nullptr;
+    decltype(&uc_mem_write) memWrite = nullptr;
+    decltype(&uc_mem_read) memRead = nullptr;
+    decltype(&uc_hook_add) hookAdd = nullptr;
+    decltype(&uc_emu_start) emuStart = nullptr;
+    decltype(&uc_emu_stop) emuStop = nullptr;
+};
+
+// The library the emulator is opened from unless a caller names another.
+inline QString DefaultUnicornLibrary() {
+    return QStringLiteral("libunicorn.so.2");
+}
+
+struct LoadedEmulator {
+    const UnicornFunctions *functions = nullptr;  // lives as long as the process
+    QString error;                                // Russian: the library and why it cannot be used
+
+    explicit operator bool() const { return functions != nullptr; }
+};
+
+// Opens the library (once per process and name; safe from any thread) and
+// finds every function, checking that it is version 2.
+LoadedEmulator LoadEmulator(const QString &library = DefaultUnicornLibrary());

@@ -1,0 +1,104 @@
+#include "listing.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace {
+
+// NASM writes "%6d " for the line, then "%08X " and the bytes padded to 18
+// columns (or 27 blanks), then the nesting level "<n>" right-aligned in 5
+// columns (or blanks; a "-" that continues the bytes takes its first), a
+// blank and the source. Longer runs of bytes go on in the next lines.
+constexpr int kLevelColumn = 27;  // after the line number's field
+constexpr int kLevelWidth = 5;
+
+const QRegularExpression &RowPattern() {
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^ *(\d+) (?:([0-9A-F]{8}) ([0-9A-F]*)(\?*)(?:<(rep|res|bin) ([0-9A-F]+)h>)?(-?)| {27})(.*)$)"));
+    return pattern;
+}
+
+}  // namespace
+
+QList<ListingRow> ParseListing(const QString &listing) {
+    QList<ListingRow> rows;
+    int documentLine = 0;
+    bool repeatBlock = false;
+    bool continued = false;  // the last row's bytes go on in the next line
+    for (QStringView raw : QStringView(listing).split(u'\n')) {
+        const QString line = raw.endsWith(u'\r') ? raw.chopped(1).toString() : raw.toString();
+        const QRegularExpressionMatch m = RowPattern().match(line);
+        if (!m.hasMatch()) continue;  // NASM's warnings and anything unforeseen
+
+        const QString hex = m.captured(3);
+        const QString marker = m.captured(5);
+        const qint64 count = m.capturedLength(6) ? m.captured(6).toLongLong(nullptr, 16) : 1;
+        if (continued && !rows.isEmpty()) {
+            ListingRow &row = rows.last();
+            row.bytes += QByteArray::fromHex(hex.toLatin1());
+            row.repeat = marker == u"rep" ? count : 1;
+            row.size = row.bytes.size() * row.repeat;
+            continued = !m.captured(7).isEmpty();
+            continue;
+        }
+
+        ListingRow row;
+        row.line = m.captured(1).toInt();
+        if (m.capturedLength(2)) {
+            row.offset = m.captured(2).toLongLong(nullptr, 16);
+            row.bytes = QByteArray::fromHex(hex.toLatin1());
+            if (marker == u"rep") {
+                row.repeat = count;
+                row.size = row.bytes.size() * count;
+            } else if (!marker.isEmpty()) {  // resb and incbin: the size only
+                row.size = count;
+            } else {
+                row.size = row.bytes.size() + m.capturedLength(4) / 2;  // "??" is a reserved byte
+            }
+            continued = !m.captured(7).isEmpty();
+        }
+        const int levelColumn = int(m.capturedEnd(1)) + 1 + kLevelColumn;
+        static const QRegularExpression level(QStringLiteral(R"(<(\d+)>)"));
+        const QRegularExpressionMatch lm = level.match(line.mid(levelColumn, kLevelWidth));
+        row.level = lm.hasMatch() ? lm.captured(1).toInt() : 0;
+        row.text = line.mid(levelColumn + kLevelWidth + 1);
+        if (row.level == 0) {
+            documentLine = row.line;
+            // A %rep block is listed at its %endrep; its copies carry the document's own line numbers.
+            repeatBlock = row.text.trimmed().startsWith(u"%endrep", Qt::CaseInsensitive);
+        }
+        row.documentLine = row.level == 0 || (row.level == 1 && repeatBlock) ? row.line : documentLine;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+const ListingRow *RowAtOffset(const QList<ListingRow> &rows, qint64 offset) {
+    for (const ListingRow &row : rows)
+        if (row.offset >= 0 && offset >= row.offset && offset < row.offset + row.size) return &row;
+    return nullptr;
+}
+
+QString ListingText(const QList<ListingRow> &rows) {
+    constexpr int kBytesPerLine = 8;  // longer runs go on in lines of their own, as in NASM's listing
+    QString text;
+    for (const ListingRow &row : rows) {
+        QStringList bytes{QString()};
+        if (row.offset >= 0 && row.bytes.size() * row.repeat != row.size) {
+            bytes[0] = QStringLiteral("(%1 байт)").arg(row.size);
+        } else if (row.offset >= 0) {
+            const QString hex = QString::fromLatin1(row.bytes.toHex().toUpper());
+            bytes = QStringList();
+            for (qsizetype at = 0; at < hex.size() || bytes.isEmpty(); at += 2 * kBytesPerLine)
+                bytes << hex.mid(at, 2 * kBytesPerLine);
+            if (row.repeat > 1) bytes.last() += QStringLiteral(" ×%1").arg(row.repeat);
+        }
+        const QString where =
+            row.level == 0 ? QString::number(row.line) : QStringLiteral("%1<%2>").arg(row.documentLine).arg(row.level);
+        const QString offset =
+            row.offset >= 0 ? QStringLiteral("%1").arg(row.offset, 8, 16, QChar(u'0')).toUpper() : QString(8, u' ');
+        text += QStringLiteral("%1  %2  %3  %4\n").arg(where, 8).arg(offset).arg(bytes[0], -24).arg(row.text);
+        for (qsizetype i = 1; i < bytes.size(); ++i) text += QString(20, u' ') + bytes[i] + u'\n';
+    }
+    return text;
+}

@@ -1,0 +1,150 @@
+#include "trialreport.h"
+
+#include <algorithm>
+
+namespace {
+
+QString Hex32(quint32 value) {
+    return QStringLiteral("&H%1").arg(value, 8, 16, QChar(u'0')).toUpper();
+}
+
+QString Number(quint32 value) {
+    return QStringLiteral("%1 (%2)").arg(qint32(value)).arg(Hex32(value));
+}
+
+QString InterruptText(int number) {
+    switch (number) {
+        case 0:
+            return QStringLiteral("деление на ноль или слишком большое частное (исключение #DE)");
+        case 1:
+            return QStringLiteral("отладочное прерывание (int 1)");
+        case 3:
+            return QStringLiteral("точка останова int 3");
+        case 4:
+            return QStringLiteral("переполнение (into)");
+        case 5:
+            return QStringLiteral("выход за границы (bound)");
+        case 13:
+            return QStringLiteral("общая ошибка защиты (исключение #GP)");
+        default:
+            return QStringLiteral("прерывание int %1 — в программе Visual Basic его некому обработать")
+                .arg(Hex32(quint32(number)));
+    }
+}
+
+QString EndText(const TrialResult &r) {
+    switch (r.end) {
+        case TrialEnd::Returned:
+            return QStringLiteral("функция вернула управление");
+        case TrialEnd::MemoryFault: {
+            static const char16_t *const kinds[] = {u"чтение памяти", u"запись в память", u"выполнение кода"};
+            const QString what = QString::fromUtf16(kinds[int(r.faultAccess)]);
+            if (r.faultAccess == MemoryAccess::Fetch)
+                return QStringLiteral("%1 по адресу %2 — вне байтов функции (переход или возврат не туда)")
+                    .arg(what, Hex32(r.faultAddress));
+            return QStringLiteral("%1 по адресу %2 — эта память функции не выделена").arg(what, Hex32(r.faultAddress));
+        }
+        case TrialEnd::Interrupt:
+            return InterruptText(r.interrupt);
+        case TrialEnd::InvalidInstruction:
+            return QStringLiteral("недопустимая инструкция");
+        case TrialEnd::InstructionLimit:
+            return QStringLiteral("выполнено %1 инструкций, а функция не вернулась (бесконечный цикл?)")
+                .arg(r.instructions);
+        case TrialEnd::TimeLimit:
+            return QStringLiteral("вышло время, отведённое на вызов, а функция не вернулась (бесконечный цикл?)");
+        case TrialEnd::EmulatorFailure:
+            return QStringLiteral("эмулятор остановил выполнение: %1").arg(r.emulatorMessage);
+    }
+    return {};
+}
+
+QString WhereText(const TrialResult &r, const QList<ListingRow> &listing) {
+    if (!r.offsetKnown) return QStringLiteral("ни одна инструкция функции не выполнена");
+    QString text = QStringLiteral("смещение %1").arg(Hex32(r.offset));
+    if (const ListingRow *row = RowAtOffset(listing, r.offset)) {
+        text += QStringLiteral(", строка %1").arg(row->documentLine);
+        if (row->level > 0)
+            text += QStringLiteral(" (во вложенном тексте: %1, его строка %2)").arg(row->text.trimmed()).arg(row->line);
+        else
+            text += QStringLiteral(": %1").arg(row->text.trimmed());
+    }
+    return text;
+}
+
+QString HexDump(const QByteArray &bytes) {
+    QString text;
+    for (qsizetype at = 0; at < bytes.size(); at += 16) {
+        text += QStringLiteral("  +%1 ").arg(at, 4, 16, QChar(u'0')).toUpper();
+        for (qsizetype i = at; i < std::min(at + 16, bytes.size()); ++i)
+            text += QStringLiteral(" %1").arg(uint(quint8(bytes[i])), 2, 16, QChar(u'0')).toUpper();
+        text += u'\n';
+    }
+    return text;
+}
+
+}  // namespace
+
+int StoppingLine(const TrialResult &result, const QList<ListingRow> &listing) {
+    if (!result || result.returned() || !result.offsetKnown) return 0;
+    const ListingRow *row = RowAtOffset(listing, result.offset);
+    return row ? row->documentLine : 0;
+}
+
+QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, const QList<SourceWarning> &warnings,
+                        qsizetype codeSize) {
+    if (!r) return r.error + u'\n';
+    QString text;
+    if (r.returned()) {
+        text += QStringLiteral("EAX = %1\n").arg(Number(r.eax));
+        text +=
+            QStringLiteral("Вызов завершён: %1 (последняя инструкция: %2).\n").arg(EndText(r), WhereText(r, listing));
+    } else {
+        text += QStringLiteral("Вызов остановлен: %1.\n").arg(EndText(r));
+        text += QStringLiteral("Место остановки: %1.\n").arg(WhereText(r, listing));
+        text += QStringLiteral("EAX в момент остановки = %1\n").arg(Number(r.eax));
+    }
+
+    text += QStringLiteral("\nПравила вызова (как у оконной процедуры: stdcall, четыре аргумента):\n");
+    if (!r.returned()) {
+        text += QStringLiteral("  не проверены — функция не вернула управление.\n");
+    } else {
+        const auto check = [&](bool kept, const QString &what) {
+            text += (kept ? QStringLiteral("  соблюдено: ") : QStringLiteral("  НАРУШЕНО: ")) + what + u'\n';
+        };
+        const qint64 removed = r.argumentBytesRemoved;
+        check(removed == 16, removed == 16 ? QStringLiteral("функция сняла со стека 16 байт аргументов (ret 16)")
+                                           : QStringLiteral("функция сняла со стека %1 байт аргументов из 16 — "
+                                                            "нужен возврат ret 16")
+                                                 .arg(removed));
+        for (const SavedRegister &reg : r.saved)
+            check(reg.kept(), reg.kept() ? QStringLiteral("%1 сохранён").arg(reg.name)
+                                         : QStringLiteral("%1 изменён: был %2, стал %3 — его нужно восстановить")
+                                               .arg(reg.name, Hex32(reg.before), Hex32(reg.after)));
+        check(r.directionClear,
+              r.directionClear ? QStringLiteral("флаг направления сброшен")
+                               : QStringLiteral("флаг направления установлен — перед возвратом нужна команда cld"));
+    }
+
+    if (!warnings.isEmpty()) {
+        text += QStringLiteral("\nПредупреждения:\n");
+        for (SourceWarning w : warnings) text += QStringLiteral("  %1\n").arg(WarningText(w, codeSize));
+    }
+
+    text += QStringLiteral("\nВыполнено инструкций: %1\n").arg(r.instructions);
+    text += QStringLiteral("\nПараметры:\n");
+    for (int i = 0; i < kCallParamCount; ++i) {
+        const bool buffer =
+            std::any_of(r.buffers.begin(), r.buffers.end(), [i](const TrialBuffer &b) { return b.param == i; });
+        text += buffer ? QStringLiteral("  P%1 = адрес буфера %2\n").arg(i + 1).arg(Hex32(r.arguments[i]))
+                       : QStringLiteral("  P%1 = %2\n").arg(i + 1).arg(Number(r.arguments[i]));
+    }
+    for (const TrialBuffer &b : r.buffers) {
+        text +=
+            QStringLiteral("\nБуфер P%1: %2 байт по адресу %3; ").arg(b.param + 1).arg(b.size).arg(Hex32(b.address));
+        text += b.head.size() < b.size ? QStringLiteral("первые %1 байт после вызова:\n").arg(b.head.size())
+                                       : QStringLiteral("его байты после вызова:\n");
+        text += HexDump(b.head);
+    }
+    return text;
+}
