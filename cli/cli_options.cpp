@@ -4,21 +4,29 @@
 
 QString CliUsage() {
     return QStringLiteral(
-        "Использование: orvandine-convert [--timeout СЕКУНДЫ] (--hex | --bin | --bas) ФАЙЛ\n"
+        "Использование: orvandine-convert [--timeout СЕКУНДЫ] (--hex | --bin | --bas | --list) ФАЙЛ\n"
+        "       orvandine-convert [--timeout СЕКУНДЫ] --call ФАЙЛ [P1 [P2 [P3 [P4]]]]\n"
         "\n"
         "Ассемблирует ФАЙЛ (исходник NASM в кодировке Windows-1251) и выдаёт:\n"
         "  --hex            HEX строку на стандартный вывод;\n"
         "  --bin            BIN файл рядом с исходником;\n"
-        "  --bas            BAS модуль Visual Basic рядом с исходником.\n"
+        "  --bas            BAS модуль Visual Basic рядом с исходником;\n"
+        "  --list           листинг: строка, смещение, байты, исходный текст;\n"
+        "  --call           проверку вызова в эмуляторе процессора, как его вызовет VB\n"
+        "                   (CallWindowProc, четыре 32-битных параметра; недостающие равны 0).\n"
+        "Параметр: число (десятичное, можно отрицательное; &H1F или 0x1F), buf:N (адрес\n"
+        "буфера из N нулевых байт, N до 1 МиБ) или hex:0102FF (адрес буфера с этими байтами).\n"
         "ФАЙЛ \"-\" читается со стандартного ввода; продукты тогда пишутся в текущую папку\n"
         "под именем \"Новый файл\". ФАЙЛ должен быть обычным файлом не больше 256 МиБ\n"
-        "(стандартный ввод читается до того же предела).\n"
+        "(стандартный ввод читается до того же предела). NASM ищет %include и incbin и в\n"
+        "папке ФАЙЛА.\n"
         "\n"
         "  --timeout СЕК    остановить ассемблер, если он работает дольше (код 124);\n"
         "  --help           эта справка;\n"
         "  --version        версия программы и встроенного NASM.\n"
         "\n"
-        "Коды выхода: 0 успех, 1 ошибка ассемблирования, 2 ошибка вызова, файла или кодировки,\n"
+        "Коды выхода: 0 успех, 1 ошибка ассемблирования, 2 ошибка вызова, файла, параметра\n"
+        "или кодировки, 3 проверяемая функция остановлена или нарушила правила вызова,\n"
         "124 время истекло, 130 прервано.\n");
 }
 
@@ -46,6 +54,10 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
             product = CliOptions::Product::Bin;
         } else if (!filesOnly && arg == QLatin1StringView("--bas")) {
             product = CliOptions::Product::Bas;
+        } else if (!filesOnly && arg == QLatin1StringView("--call")) {
+            product = CliOptions::Product::Call;
+        } else if (!filesOnly && arg == QLatin1StringView("--list")) {
+            product = CliOptions::Product::List;
         } else if (!filesOnly &&
                    (arg == QLatin1StringView("--timeout") || arg.startsWith(QLatin1StringView("--timeout=")))) {
             QString value;
@@ -64,19 +76,27 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
         } else if (!filesOnly && arg.startsWith(QLatin1StringView("--"))) {
             return fail(QStringLiteral("Неизвестный ключ «%1».").arg(arg));
         } else {
-            if (!options.file.isEmpty())
-                return fail(QStringLiteral("Нужен ровно один файл, а указан ещё «%1».").arg(arg));
-            options.file = arg;
+            if (options.file.isEmpty()) {
+                options.file = arg;
+            } else if (options.product == CliOptions::Product::Call && options.parameters.size() < 4) {
+                options.parameters << arg;
+            } else {
+                return fail(
+                    options.product == CliOptions::Product::Call
+                        ? QStringLiteral("Для --call можно указать не больше четырёх параметров, а указан ещё «%1».")
+                              .arg(arg)
+                        : QStringLiteral("Нужен ровно один файл, а указан ещё «%1».").arg(arg));
+            }
         }
         if (product != CliOptions::Product::None) {
             if (options.product != CliOptions::Product::None)
-                return fail(QStringLiteral("Укажите только один из ключей --hex, --bin, --bas."));
+                return fail(QStringLiteral("Укажите только один из ключей --hex, --bin, --bas, --call, --list."));
             options.product = product;
         }
     }
     if (options.help || options.version) return options;
     if (options.product == CliOptions::Product::None)
-        return fail(QStringLiteral("Укажите, что создать: --hex, --bin или --bas."));
+        return fail(QStringLiteral("Укажите, что сделать: --hex, --bin, --bas, --call или --list."));
     if (options.file.isEmpty())
         return fail(QStringLiteral("Укажите файл исходника (или \"-\" для стандартного ввода)."));
     return options;

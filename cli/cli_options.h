@@ -7,10 +7,11 @@
 
 // The command line of orvandine-convert.
 struct CliOptions {
-    enum class Product { None, Hex, Bin, Bas };
+    enum class Product { None, Hex, Bin, Bas, Call, List };
 
     Product product = Product::None;
-    QString file;  // "-" for standard input
+    QString file;            // "-" for standard input
+    QStringList parameters;  // --call: P1 to P4 as given, missing ones left out
     std::chrono::milliseconds timeout{0};
     bool help = false;
     bool version = false;

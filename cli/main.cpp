@@ -1,5 +1,6 @@
 // orvandine-convert: the three products of the window, from the command line.
 
+#include "callparams.h"
 #include "cli_options.h"
 #include "codepage.h"
 #include "commands.h"
@@ -26,7 +27,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kAssemblyFailed = 1, kUsage = 2, kTimedOut = 124, kInterrupted = 130 };
+enum ExitCode { kOk = 0, kAssemblyFailed = 1, kUsage = 2, kCallBroken = 3, kTimedOut = 124, kInterrupted = 130 };
 
 // Standard output (or error) written through its descriptor: every write is
 // checked, and a stop request ends a write that waits on a slow reader.
@@ -151,6 +152,9 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
         return code;
     };
     const bool fromInput = options.file == QLatin1StringView("-");
+    const ParsedCallParams params = ParseCallParams(options.parameters);
+    if (!params) return fail(params.error, kUsage);
+    bool callBroken = false;
     if (fromInput && inputClosed)
         return fail(QStringLiteral("Не удалось прочитать стандартный ввод: он закрыт."), kUsage);
     const FileRead read = fromInput ? ReadStandardInput(STDIN_FILENO, stop.get_token()) : ReadWholeFile(options.file);
@@ -179,12 +183,31 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
         case CliOptions::Product::Bas:
             outcome = CreateBas(source, documentPath, notifier, request);
             break;
+        case CliOptions::Product::List: {
+            ListingRun listed = ListSource(source, documentPath, request);
+            outcome = std::move(listed.outcome);
+            if (outcome.ok()) out.WriteText(listed.text, stop.get_token());
+            break;
+        }
+        case CliOptions::Product::Call: {
+            TrialRun trial = TryCall(source, documentPath, params.params, request);
+            outcome = std::move(trial.outcome);
+            if (outcome.ok()) out.WriteText(trial.report, stop.get_token());
+            if (outcome.ok() && !(trial.returned && trial.contractKept)) callBroken = true;
+            break;
+        }
         case CliOptions::Product::None:
             break;
     }
+    if (!outcome.ok() && (options.product == CliOptions::Product::List || options.product == CliOptions::Product::Call))
+        notifier.ShowError(outcome.title, outcome.text);
     if (stop.stop_requested()) return kInterrupted;
-    // Warnings of a successful run go to standard error, as NASM prints them.
+    // Warnings of a successful run go to standard error, as NASM prints them,
+    // and so do the mistakes that would crash the VB program.
     if (outcome.ok() && !outcome.messages.isEmpty()) err.WriteText(outcome.messages + QLatin1Char('\n'));
+    for (const QString &warning : outcome.warnings)
+        err.WriteText(QStringLiteral("orvandine-convert: предупреждение: ") + warning + QLatin1Char('\n'));
+    if (outcome.ok() && callBroken) return kCallBroken;
     return ExitCodeOf(outcome);
 }
 
@@ -228,7 +251,7 @@ int main(int argc, char *argv[]) {
         return kUsage;
     }
     out.Close();
-    if (code != kOk || out.error() == 0) return code;
+    if ((code != kOk && code != kCallBroken) || out.error() == 0) return code;
     err.WriteText(QStringLiteral("orvandine-convert: Не удалось записать стандартный вывод: %1.\n")
                       .arg(out.error() == EBADF ? QStringLiteral("он закрыт") : platform::ErrorReason(out.error())));
     return kUsage;

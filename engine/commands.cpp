@@ -1,9 +1,14 @@
 #include "commands.h"
 
+#include "codepage.h"
 #include "docpath.h"
 #include "files.h"
+#include "listing.h"
 #include "platform.h"
 #include "renderers.h"
+#include "sourcechecks.h"
+#include "trial.h"
+#include "trialreport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,6 +39,23 @@ Outcome WriteProduct(const QString &target, const QString &documentPath, QByteAr
     return outcome;
 }
 
+// The mistakes a product would carry into the VB program.
+QStringList ProductWarnings(const QString &source, qsizetype codeSize, bool module) {
+    QStringList texts;
+    for (const SourceWarning warning : CheckSource(source, codeSize)) {
+        if (warning == SourceWarning::NoModeDirective || (module && warning == SourceWarning::TooLongForVb))
+            texts << WarningText(warning, codeSize);
+    }
+    return texts;
+}
+
+// One run that keeps NASM's listing too.
+AssemblerOutput AssembleWithListing(const QString &source, const QString &documentPath, const RunRequest &request) {
+    RunRequest listed = RequestFor(documentPath, request);
+    listed.listing = true;
+    return AssemblerRun(source, documentPath, listed);
+}
+
 }  // namespace
 
 RunRequest RequestFor(const QString &documentPath, RunRequest request) {
@@ -53,6 +75,7 @@ Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifi
                   const RunRequest &request) {
     AssemblerOutput run = AssemblerRun(source, documentPath, RequestFor(documentPath, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
+    run.outcome.warnings = ProductWarnings(source, run.bytes.size(), false);
     Outcome written =
         WriteProduct(TargetName(documentPath, QStringLiteral("bin")), documentPath, run.bytes, run.outcome, request);
     if (written.ok()) {
@@ -66,6 +89,7 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
                   const QString &documentName) {
     AssemblerOutput run = AssemblerRun(source, documentName, RequestFor(documentName, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
+    run.outcome.warnings = ProductWarnings(source, run.bytes.size(), false);
     const QString hex = HexString(run.bytes);
     run.bytes = {};  // large outputs: keep only one copy in memory
     notifier.ShowTextForCopy(QStringLiteral("Создание HEX строки"),
@@ -78,9 +102,28 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
     AssemblerOutput run = AssemblerRun(source, documentPath, RequestFor(documentPath, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     const QString target = TargetName(documentPath, QStringLiteral("bas"));
+    run.outcome.warnings = ProductWarnings(source, run.bytes.size(), true);
     const QByteArray module = ModuleBytes(run.bytes);
     run.bytes = {};
     Outcome written = WriteProduct(target, documentPath, module, run.outcome, request);
     if (written.ok()) notifier.ShowInformation(QStringLiteral("Создание BAS файла"), BasReportText(target));
     return Report(std::move(written), notifier);
+}
+
+TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
+                 const RunRequest &request) {
+    AssemblerOutput run = AssembleWithListing(source, documentPath, request);
+    if (!run.outcome.ok()) return {std::move(run.outcome)};
+    const TrialResult result = TrialCall(run.bytes, params);
+    if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};
+    const QList<ListingRow> listing = ParseListing(codepage::Decode(run.listing));
+    const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size());
+    return {std::move(run.outcome), TrialReportText(result, listing, warnings, run.bytes.size()),
+            StoppingLine(result, listing), result.returned(), result.contractKept()};
+}
+
+ListingRun ListSource(const QString &source, const QString &documentPath, const RunRequest &request) {
+    AssemblerOutput run = AssembleWithListing(source, documentPath, request);
+    if (!run.outcome.ok()) return {std::move(run.outcome), {}};
+    return {std::move(run.outcome), ListingText(ParseListing(codepage::Decode(run.listing)))};
 }

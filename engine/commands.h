@@ -1,6 +1,7 @@
 #pragma once
 
 #include "assemblerrun.h"
+#include "callparams.h"
 #include "outcome.h"
 #include "usernotifier.h"
 
@@ -25,6 +26,25 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
 // The request for a document: NASM also searches the document's own folder
 // for %include and incbin (an untitled document has none).
 RunRequest RequestFor(const QString &documentPath, RunRequest request);
+
+// The trial of a function: the source assembled once (binary and listing),
+// its code called in the emulator as VB calls it.
+struct TrialRun {
+    Outcome outcome;       // an assembly, file or emulator failure; the trial itself is in the report
+    QString report{};      // the Russian report
+    int stoppingLine = 0;  // the document's line a stopped call stopped on, else 0
+    bool returned = false;
+    bool contractKept = false;
+};
+TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
+                 const RunRequest &request);
+
+// NASM's listing as the user reads it: line, offset, bytes, source.
+struct ListingRun {
+    Outcome outcome;
+    QString text;
+};
+ListingRun ListSource(const QString &source, const QString &documentPath, const RunRequest &request);
 
 // The report shown after the module was written to target.
 QString BasReportText(const QString &target);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // How a command or an assembler run ended, and what the user should be told.
 struct Outcome {
@@ -14,9 +15,10 @@ struct Outcome {
     };
 
     Failure failure = Failure::None;
-    QString title;     // the box title for a failure
-    QString text;      // the box text for a failure
-    QString messages;  // what the assembler printed, with the document's name in it
+    QString title;           // the box title for a failure
+    QString text;            // the box text for a failure
+    QString messages;        // what the assembler printed, with the document's name in it
+    QStringList warnings{};  // mistakes that would crash or fail the VB program, for the command line
 
     bool ok() const { return failure == Failure::None; }
 
@@ -31,6 +33,9 @@ inline QString AssemblyErrorTitle() {
 }
 inline QString FileErrorTitle() {
     return QStringLiteral("Ошибка");
+}
+inline QString TrialTitle() {
+    return QStringLiteral("Проверка вызова");
 }
 inline QString EncodingErrorTitle() {
     return QStringLiteral("Ошибка кодировки");

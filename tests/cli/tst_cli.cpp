@@ -96,7 +96,8 @@ class TestCli : public QObject {
 private slots:
     void runs_data() {
         QTest::addColumn<Case>("c");
-        const Files source{{"Проба 1.asm", "db \"\xCF\xF0\xE8\xE2\xE5\xF2\"\r\nret\r\n"}};  // in the code page
+        const Files source{
+            {"Проба 1.asm", "bits 32\r\ndb \"\xCF\xF0\xE8\xE2\xE5\xF2\"\r\nret\r\n"}};  // in the code page
         const Files broken{{"broken.asm", "nop\nfoo bar\n"}, {"broken.bin", "older"}};
         QTest::newRow("hex") << Case{
             .arguments = "--hex \"@/Проба 1.asm\"", .before = source, .out = "^CFF0E8E2E5F2C3\n$"};
@@ -113,7 +114,7 @@ private slots:
                 "\"CallAsmFunction\"\n$",
             .after = {{"Проба 1.bas", ModuleText(u"CFF0E8E2E5F2C3"_s).toLatin1()}}};
         QTest::newRow("standard input") << Case{.arguments = "--bas -",
-                                                .input = "nop\n",
+                                                .input = "use32\nnop\n",
                                                 .out = "\"Новый файл.bas\" создан",
                                                 .after = {{"Новый файл.bas", ModuleText(u"90"_s).toLatin1()}}};
         QTest::newRow("%warning") << Case{.arguments = "--hex w.asm",
@@ -175,7 +176,7 @@ private slots:
         const QByteArray longName(247, 'n');  // the product's name is 251 bytes: no room for a suffix
         QTest::newRow("name near the limit, replaced")
             << Case{.arguments = "--bin " + longName + ".asm",
-                    .before = {{longName + ".asm", "ret\n"}, {longName + ".bin", "older"}},
+                    .before = {{longName + ".asm", "bits 32\nret\n"}, {longName + ".bin", "older"}},
                     .out = "успешно",
                     .after = {{longName + ".bin", "\xC3"}}};
         const Files slow{{"slow.asm", "%rep 1000000\n%rep 1000000\n%assign i 1\n%endrep\n%endrep\n"}};
@@ -186,6 +187,27 @@ private slots:
                                              .signal = SIGINT};
         QTest::newRow("killed") << Case{
             .arguments = "--hex slow.asm", .before = slow, .exitCode = -SIGKILL, .signal = SIGKILL};
+        const Files sum{
+            {"sum.asm", "bits 32\nmov eax, [esp+4]\nadd eax, [esp+8]\nadd eax, [esp+12]\nadd eax, [esp+16]\nret 16\n"},
+            {"w.inc", "%define TWO 2\n"}};
+        QTest::newRow("call") << Case{
+            .arguments = "--call sum.asm 1 2 3 4", .before = sum, .out = "^EAX = 10 \\(&H0000000A\\)\n"};
+        QTest::newRow("call, broken contract") << Case{.arguments = "--call r.asm",
+                                                       .before = {{"r.asm", "bits 32\nret\n"}},
+                                                       .exitCode = 3,
+                                                       .out = "0 байт аргументов из 16"};
+        QTest::newRow("call, bad parameter")
+            << Case{.arguments = "--call sum.asm 1 zz", .before = sum, .exitCode = 2, .err = "P2 \\(«zz»\\)"};
+        QTest::newRow("list, include beside the document")
+            << Case{.arguments = "--list i.asm",
+                    .before = {{"i.asm", "bits 32\n%include \"w.inc\"\npush TWO\n"}, {"w.inc", "%define TWO 2\n"}},
+                    .out = "3  00000000  6A02 +push TWO"};
+        QTest::newRow("warnings: no bits, too long for VB")
+            << Case{.arguments = "--bas nb.asm",
+                    .before = {{"nb.asm", "times 502 nop\n"}},
+                    .out = "успешно",
+                    .err = "^[^\n]*bits 32[^\n]*\n[^\n]*502 байт[^\n]*1023[^\n]*\n$",
+                    .after = {{"nb.bas", ModuleBytes(QByteArray(502, '\x90'))}}};
         QTest::newRow("version") << Case{.arguments = "--version", .out = "NASM " + payload::NasmVersion().toLatin1()};
         const auto usage = [](const char *arguments, const char *says) {
             return Case{.arguments = arguments, .exitCode = 2, .err = says};
