@@ -72,6 +72,19 @@ startup=$(mean_ms 200 "$cli" --version)
 nasm_only=$(mean_ms 200 nasm -f bin small.asm -o small.bin)
 echo "for reference: orvandine-convert --version alone $startup ms; nasm alone $nasm_only ms"
 
+echo "== Trying the ten-line function: orvandine-convert --call against --hex"
+for round in 1 2 3; do
+  hex=$(mean_ms 50 "$cli" --hex small.asm)
+  call=$(mean_ms 50 "$cli" --call small.asm 1 2 3 4)
+  echo "round $round: --hex: $hex ms; --call: $call ms; ratio $(ratio "$call" "$hex")"
+done
+printf 'bits 32\njmp $\n' > endless.asm
+echo "an endless loop (jmp \$) under --call stopped after $(best_ms 1 "$cli" --call endless.asm) ms"
+printf 'bits 32\nagain:\npushad\npopad\njmp again\n' > endless2.asm
+echo "an endless pushad/popad loop under --call stopped after $(best_ms 1 "$cli" --call endless2.asm) ms"
+nasm -f bin small.asm -o small.bin
+"$OLDPWD/build/bench/bench_trial" small.bin
+
 echo "== Peak memory for the 16 MiB output"
 /usr/bin/time -f '%M' -o mem.txt "$cli" --hex big.asm >/dev/null
 /usr/bin/time -f '%M' -o nasm_mem.txt nasm -f bin big.asm -o big.bin
