@@ -45,6 +45,7 @@ private slots:
                                     "    CallAsmFunction = CallWindowProc (VarPtr(BinCode(0)), P1, P2, P3, P4)\r\n"
                                     "End Function\r\n";
         QCOMPARE(ModuleText(hex).toLatin1(), expected);
+        QCOMPARE(ModuleBytes(QByteArray::fromHex(hex.toLatin1())), expected);  // as the BAS command writes it
     }
 
     void everyByteSurvivesTheCodePage() {
