@@ -13,9 +13,21 @@ QString Shown(QString text) {
     return text.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n"));
 }
 
+// A box shows this many lines at most, each cut to this many characters; the
+// whole text is then under "Показать подробности…", in a scrolling field.
+constexpr qsizetype kBoxLines = 20;
+constexpr qsizetype kBoxLineLength = 200;
+
 void ShowBox(QWidget *owner, QMessageBox::Icon icon, const QString &title, const QString &text) {
-    QMessageBox box(icon, title, Shown(text), QMessageBox::Ok, owner);
+    const QString whole = Shown(text);
+    const QStringList lines = whole.split(QLatin1Char('\n'));
+    QStringList shown;
+    for (const QString &line : lines.first(std::min(lines.size(), kBoxLines)))
+        shown << (line.size() > kBoxLineLength ? line.left(kBoxLineLength) + u'…' : line);
+    if (lines.size() > kBoxLines) shown << QStringLiteral("… и ещё строк: %1").arg(lines.size() - kBoxLines);
+    QMessageBox box(icon, title, shown.join(QLatin1Char('\n')), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    if (shown.join(QLatin1Char('\n')) != whole) box.setDetailedText(whole);
     box.exec();
 }
 
