@@ -8,21 +8,37 @@
 
 #include <QQueue>
 
+#include <functional>
+
 class ScriptedDialogs : public Dialogs {
 public:
-    void ShowInformation(const QString &title, const QString &text) override { notes.ShowInformation(title, text); }
+    void ShowInformation(const QString &title, const QString &text) override {
+        During();
+        notes.ShowInformation(title, text);
+    }
     QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
+        During();
         return notes.ShowTextForCopy(title, prompt, text);
     }
-    void ShowError(const QString &title, const QString &text) override { notes.ShowError(title, text); }
+    void ShowError(const QString &title, const QString &text) override {
+        During();
+        notes.ShowError(title, text);
+    }
     bool Question(const QString &title, const QString &text) override {
         notes.shown.push_back({u"question"_s, title, text});
+        During();
         return answers.isEmpty() || answers.dequeue();
     }
     QString OpenFileName() override { return files.isEmpty() ? QString() : files.dequeue(); }
     QString SaveFileName() override { return OpenFileName(); }
 
-    QQueue<bool> answers;   // Yes when empty
-    QQueue<QString> files;  // cancelled when empty
+    QQueue<bool> answers;          // Yes when empty
+    QQueue<QString> files;         // cancelled when empty
+    std::function<void()> during;  // runs while a box is up, once
     RecordingNotifier notes;
+
+private:
+    void During() {
+        if (during) std::exchange(during, {})();
+    }
 };

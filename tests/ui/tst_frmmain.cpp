@@ -1,5 +1,5 @@
-// The window driven as a user drives it: menu items and shortcuts by their
-// names, scripted answers to its questions and dialogs, real files, real NASM.
+// The window driven as a user drives it: menu items, keys and drops, scripted
+// answers to its questions and dialogs, real files, real NASM.
 #include "asmedit.h"
 #include "frmmain.h"
 #include "geometry.h"
@@ -7,12 +7,42 @@
 #include "scripteddialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QWindow>
+
+namespace {
+
+const QString kUntitled = u"Новый файл"_s;
+const QString kSlowSource = u"%pragma limit rep 2000000000\n%rep 1000000000\n%assign i 1\n%endrep\n"_s;
+
+// A file command: f.asm opened first (when on disk), text typed, then saved.
+struct FileRow {
+    QByteArray onDisk;  // f.asm before; null: not there, and nothing is opened
+    QString typed;      // appended; "↵" is Shift+Enter
+    QString saveAs;     // Save As with this name; empty: Save
+    bool yes;
+    QString written;   // the file the question names
+    QByteArray bytes;  // what it holds afterwards; null: it does not exist
+    QString box;       // the box shown after the question; empty: none
+};
+
+// A text loaded: opened, dropped or pasted, and what becomes of it.
+struct LoadRow {
+    QString how;       // "open", "drop" or "paste"
+    QString name;      // in the work folder; "@" before an address dropped as it is
+    QByteArray bytes;  // its content; null: no such file
+    QString refusal;   // part of the error box; "-": refused without a box; empty: loaded
+};
+
+}  // namespace
+Q_DECLARE_METATYPE(FileRow)
+Q_DECLARE_METATYPE(LoadRow)
 
 class TestFrmMain : public QObject {
     Q_OBJECT
@@ -28,6 +58,10 @@ class TestFrmMain : public QObject {
     AsmEdit *text() { return window_->textArea(); }
     QList<Shown> &shown() { return dialogs_.notes.shown; }
     QAction *action(const char *name) { return window_->findChild<QAction *>(QLatin1StringView(name)); }
+    void open(const QString &path) {
+        dialogs_.files << path;
+        action("mnuOpen")->trigger();
+    }
 
     Outcome run(const char *name) {
         QSignalSpy finished(window_.get(), &frmMain::commandFinished);
@@ -37,14 +71,6 @@ class TestFrmMain : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        // The offscreen platform says so for every window shown; nothing to learn from it.
-        static QtMessageHandler previous = nullptr;
-        previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-                if (!message.contains(u"propagateSizeHints"_s)) previous(type, context, message);
-            });
-    }
     void init() {
         oldCurrent_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(work_.path()));
@@ -52,7 +78,7 @@ private slots:
         dialogs_ = ScriptedDialogs();
         window_ = std::make_unique<frmMain>(&dialogs_);
         window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     }
     void cleanup() {
         window_.reset();
@@ -63,10 +89,9 @@ private slots:
     }
 
     void shellIsExact() {
-        QCOMPARE(window().windowTitle(), u"Orvandine Converter - Новый файл"_s);
-        QCOMPARE(window().GetDocumentPath(), u"Новый файл"_s);
+        QCOMPARE(window().windowHandle()->title(), u"Orvandine Converter - Новый файл"_s);
         window().SetDocumentPath(u"/src/[*]x.asm"_s);  // not Qt's modified-mark placeholder
-        QCOMPARE(window().GetDocumentPath(), u"/src/[*]x.asm"_s);
+        QCOMPARE(window().windowHandle()->title(), u"Orvandine Converter - /src/[*]x.asm"_s);
 
         QCOMPARE(text()->objectName(), u"txtAsm"_s);
         QCOMPARE(text()->font().family(), u"Courier New"_s);
@@ -118,185 +143,161 @@ private slots:
         if (ToTwips(frame.height()) >= 1070) QCOMPARE(text()->height(), ToPixels(ToTwips(frame.height()) - 120 - 950));
     }
 
-    void saveAsksAndWrites_data() {
-        QTest::addColumn<QString>("chosen");  // empty: Save, else Save As with this name
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("written");
-        QTest::newRow("save untitled") << QString() << true << u"Новый файл.asm"_s;
-        QTest::newRow("save, no") << QString() << false << u"Новый файл.asm"_s;
-        QTest::newRow("save as, no extension") << u"prog"_s << true << u"prog.asm"_s;
-        QTest::newRow("save as, upper ASM") << u"PROG.ASM"_s << true << u"PROG.ASM"_s;
-        QTest::newRow("save as, no") << u"prog"_s << false << u"prog.asm"_s;
-    }
-    void saveAsksAndWrites() {
-        QFETCH(QString, chosen);
-        QFETCH(bool, yes);
-        QFETCH(QString, written);
-        text()->setText(u"nop"_s);
-        dialogs_.answers << yes;
-        const QString target = chosen.isEmpty() ? written : at(written);
-        if (!chosen.isEmpty()) dialogs_.files << at(chosen);
-        action(chosen.isEmpty() ? "mnuSave" : "mnuSaveAs")->trigger();
-        QCOMPARE(shown().size(), 1);
-        QCOMPARE(shown()[0].title, u"Подтверждение сохранения"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите сохранить файл под именем '"_s + target + u'\'');
-        QCOMPARE(ReadAll(at(written)), yes ? QByteArray("nop\r\n") : QByteArray());
-        QCOMPARE(window().GetDocumentPath(), yes ? target : u"Новый файл"_s);
-    }
-
-    // Opened and saved without edits, a file keeps every byte.
-    void openSaveRoundTripIsByteExact_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("saved");  // empty: the same bytes
-        QTest::newRow("CR LF") << QByteArray("nop\r\nret\r\n") << QByteArray();
-        QTest::newRow("lone CR") << QByteArray("nop\rret\r\n") << QByteArray();
-        QTest::newRow("mixed") << QByteArray("nop\nret\r\n") << QByteArray();
-        QTest::newRow("LF") << QByteArray("nop\nret\n") << QByteArray();
-        QTest::newRow("no final break") << QByteArray("nop\r\nret") << QByteArray("nop\r\nret\r\n");
-        QTest::newRow("LF, no final break") << QByteArray("nop\nret") << QByteArray("nop\nret\n");
+    void fileCommands_data() {
+        QTest::addColumn<FileRow>("row");
+        const QString untitled = kUntitled + u".asm"_s;
+        QTest::newRow("save untitled") << FileRow{{}, u"nop"_s, {}, true, untitled, "nop\r\n", {}};
+        QTest::newRow("save as, no extension") << FileRow{{}, u"nop"_s, u"prog"_s, true, u"prog.asm"_s, "nop\r\n", {}};
+        QTest::newRow("save as, no") << FileRow{{}, u"nop"_s, u"prog"_s, false, u"prog.asm"_s, {}, {}};
+        // Saved without edits, a file keeps every byte it had.
+        for (const auto &[name, bytes] :
+             {std::pair{"CR LF", "nop\r\nret\r\n"}, {"lone CR", "nop\rret\r\n"}, {"LF", "nop\nret\n"}})
+            QTest::newRow(name) << FileRow{bytes, {}, {}, true, u"f.asm"_s, bytes, {}};
+        QTest::newRow("no final break") << FileRow{"nop\r\nret", {}, {}, true, u"f.asm"_s, "nop\r\nret\r\n", {}};
         QByteArray all;
         for (int i = 0; i < 256; ++i) {
             if (i != '\r' && i != '\n') all += char(i);  // 0x98 and the no-break space 0xA0 among them
         }
-        QTest::newRow("every other byte") << all + "\r\n" << QByteArray();
+        QTest::newRow("every other byte") << FileRow{all + "\r\n", {}, {}, true, u"f.asm"_s, all + "\r\n", {}};
+        // Edited, it keeps its line breaks; typed characters are written as they are.
+        QTest::newRow("edited LF") << FileRow{"nop\n", u"ret"_s, {}, true, u"f.asm"_s, "nop\nret\n", {}};
+        QTest::newRow("no-break space") << FileRow{"a\r\n", u"\u00A0"_s, {}, true, u"f.asm"_s, "a\r\n\xA0\r\n", {}};
+        QTest::newRow("Shift+Enter") << FileRow{{}, u"a↵b"_s, {}, true, untitled, "a\r\nb\r\n", {}};
+        // A failed save shows its box and changes nothing.
+        QTest::newRow("unrepresentable") << FileRow{"old\r\n", u"\nret ; ✓"_s,       {}, true, u"f.asm"_s,
+                                                    "old\r\n", u"Ошибка кодировки"_s};
+        QTest::newRow("into no folder") << FileRow{{}, u"nop"_s, u"no/x.asm"_s, true, u"no/x.asm"_s, {}, u"Ошибка"_s};
     }
-    void openSaveRoundTripIsByteExact() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, saved);
-        const QString path = at(u"round.asm"_s);
-        WriteAll(path, bytes);
-        dialogs_.files << path;
-        action("mnuOpen")->trigger();
-        QCOMPARE(window().GetDocumentPath(), path);
-        for (int time = 0; time < 2; ++time) {  // saving again does not grow it
-            action("mnuSave")->trigger();
-            QCOMPARE(ReadAll(path), saved.isEmpty() ? bytes : saved);
+    void fileCommands() {
+        QFETCH(FileRow, row);
+        if (!row.onDisk.isNull()) {
+            WriteAll(at(u"f.asm"_s), row.onDisk);
+            open(at(u"f.asm"_s));
         }
-    }
-
-    // An edited text is written with the line breaks its file had.
-    void editedTextKeepsTheFilesLineBreaks() {
-        const QString path = at(u"lf.asm"_s);
-        WriteAll(path, "nop\n");
-        dialogs_.files << path;
-        action("mnuOpen")->trigger();
         text()->moveCursor(QTextCursor::End);
-        text()->insertPlainText(u"ret"_s);
-        action("mnuSave")->trigger();
-        QCOMPARE(ReadAll(path), QByteArray("nop\nret\n"));
+        for (const QChar c : row.typed) {
+            if (c == u'↵')
+                QTest::keyClick(text(), Qt::Key_Return, Qt::ShiftModifier);
+            else
+                text()->insertPlainText(c);
+        }
+        const QString before = window().GetDocumentPath();
+        const QString target = row.written.startsWith(kUntitled) ? row.written : at(row.written);
+        if (!row.saveAs.isEmpty()) dialogs_.files << at(row.saveAs);
+        dialogs_.answers << row.yes;
+        action(row.saveAs.isEmpty() ? "mnuSave" : "mnuSaveAs")->trigger();
+        QCOMPARE(shown()[0].title, u"Подтверждение сохранения"_s);
+        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите сохранить файл под именем '"_s + target + u'\'');
+        QCOMPARE(shown().size() > 1 ? shown()[1].title : QString(), row.box);
+        const bool saved = row.yes && row.box.isEmpty();
+        if (saved) action("mnuSave")->trigger();  // saving again does not grow it
+        QCOMPARE(QFileInfo::exists(at(row.written)), !row.bytes.isNull());
+        QCOMPARE(ReadAll(at(row.written)), row.bytes);
+        QCOMPARE(window().GetDocumentPath(), saved ? target : before);
     }
 
-    // A failing file command shows its box and changes neither the text nor the title.
-    void fileErrorsChangeNothing_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("textPart");
-        QTest::newRow("save unrepresentable") << u"save"_s << u"keep.asm"_s << u"Ошибка кодировки"_s << u"строке 2"_s;
-        QTest::newRow("save into no folder") << u"save"_s << u"no/x.asm"_s << u"Ошибка"_s << u"no/x.asm"_s;
-        QTest::newRow("open a folder") << u"open"_s << QString() << u"Ошибка"_s << u"папка"_s;
-        QTest::newRow("drop a vanished file") << u"drop"_s << u"gone.asm"_s << u"Ошибка"_s << u"gone.asm"_s;
+    void loading_data() {
+        QTest::addColumn<LoadRow>("row");
+        const QByteArray longLine = QByteArray(40000, 'A') + "\r\n";
+        QTest::newRow("open") << LoadRow{u"open"_s, u"a b.asm"_s, "nop\r\n", {}};
+        QTest::newRow("open a folder") << LoadRow{u"open"_s, u"."_s, {}, u"папка"_s};
+        QTest::newRow("open a line too long") << LoadRow{u"open"_s, u"long.asm"_s, longLine, u"long.asm»: строка 1"_s};
+        QTest::newRow("drop") << LoadRow{u"drop"_s, u"drop.asm"_s, "ret\n", {}};
+        QTest::newRow("drop .ASM") << LoadRow{u"drop"_s, u"DROP.ASM"_s, "ret\n", u"-"_s};
+        QTest::newRow("drop .inc") << LoadRow{u"drop"_s, u"drop.inc"_s, "ret\n", u"-"_s};
+        QTest::newRow("drop remote") << LoadRow{u"drop"_s, u"@smb://server/share/drop.asm"_s, {}, u"-"_s};
+        QTest::newRow("drop relative") << LoadRow{u"drop"_s, u"@drop.asm"_s, {}, u"-"_s};
+        QTest::newRow("drop a vanished file") << LoadRow{u"drop"_s, u"gone.asm"_s, {}, u"gone.asm"_s};
+        QTest::newRow("paste a line too long") << LoadRow{u"paste"_s, {}, longLine, u"Текст не вставлен"_s};
     }
-    void fileErrorsChangeNothing() {
-        QFETCH(QString, command);
-        QFETCH(QString, path);
-        QFETCH(QString, title);
-        QFETCH(QString, textPart);
-        WriteAll(at(u"keep.asm"_s), "old\r\n");
-        const QString source = command == u"save"_s && path == u"keep.asm"_s ? u"nop\nret ; ✓"_s : u"nop"_s;
-        text()->setText(source);
-        if (command == u"save"_s) {
-            dialogs_.files << at(path);
-            action("mnuSaveAs")->trigger();
-        } else if (command == u"open"_s) {
-            dialogs_.files << work_.path();
-            action("mnuOpen")->trigger();
+    void loading() {
+        QFETCH(LoadRow, row);
+        text()->setText(u"before"_s);
+        const bool address = row.name.startsWith(u'@');
+        const QString path = address ? row.name.mid(1) : at(row.name);
+        if (!row.bytes.isNull() && row.how != u"paste"_s) WriteAll(path, row.bytes);
+        if (row.how == u"open"_s) {
+            open(path);
+        } else if (row.how == u"paste"_s) {
+            QGuiApplication::clipboard()->setText(QString::fromLatin1(row.bytes));
+            text()->moveCursor(QTextCursor::End);
+            text()->paste();
         } else {
-            window().DropFiles({at(path)});
+            QMimeData data;
+            data.setUrls({address ? QUrl(path) : QUrl::fromLocalFile(path), QUrl::fromLocalFile(at(u"b.asm"_s))});
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(text()->viewport(), &enter);
+            QCOMPARE(enter.isAccepted(), row.refusal != u"-"_s);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(text()->viewport(), &drop);  // the window keeps its own rule
         }
-        QCOMPARE(shown().last().title, title);
-        QVERIFY2(shown().last().text.contains(textPart), qPrintable(shown().last().text));
-        QCOMPARE(text()->text(), source);
-        QCOMPARE(window().GetDocumentPath(), u"Новый файл"_s);
-        QCOMPARE(ReadAll(at(u"keep.asm"_s)), QByteArray("old\r\n"));
+        const bool loaded = row.refusal.isEmpty();
+        QCOMPARE(text()->text(), loaded ? QString::fromLatin1(row.bytes).replace(u"\r\n"_s, u"\n"_s) : u"before"_s);
+        QCOMPARE(window().GetDocumentPath(), loaded ? path : kUntitled);
+        const bool box = !loaded && row.refusal != u"-"_s;
+        QCOMPARE(shown().size(), box ? 1 : 0);
+        if (box) QCOMPARE(shown()[0].title, u"Ошибка"_s);
+        if (box) QVERIFY2(shown()[0].text.contains(row.refusal), qPrintable(shown()[0].text));
         QVERIFY(!QFileInfo::exists(at(u"gone.asm"_s)));  // a drop creates nothing
     }
 
     void closeAsks_data() {
+        QTest::addColumn<QString>("start");
         QTest::addColumn<bool>("yes");
-        QTest::newRow("yes") << true;
-        QTest::newRow("no") << false;
+        QTest::newRow("menu, yes") << u"menu"_s << true;
+        QTest::newRow("menu, no") << u"menu"_s << false;
+        QTest::newRow("Ctrl+X") << u"Ctrl+X"_s << true;
+        QTest::newRow("Ctrl+X cuts a selection") << u"Ctrl+X, selected"_s << true;
+        QTest::newRow("an LF .txt, then typed and saved") << u"menu, lf.txt"_s << true;
     }
     void closeAsks() {
+        QFETCH(QString, start);
         QFETCH(bool, yes);
+        const bool txt = start.endsWith(u"lf.txt"_s);
+        if (txt) {
+            WriteAll(at(u"lf.txt"_s), "nop\n");
+            open(at(u"lf.txt"_s));
+        }
         text()->setText(u"text"_s);
         dialogs_.answers << yes;
-        action("mnuClose")->trigger();
-        QCOMPARE(shown()[0].title, u"Подтверждение закрытия файла"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите закрыть файл 'Новый файл.asm' ?"_s);
-        QCOMPARE(text()->text(), yes ? QString() : u"text"_s);
-        QVERIFY(QDir(work_.path()).entryList(QDir::Files).isEmpty());  // nothing saved
-    }
-
-    void dropRules_data() {
-        QTest::addColumn<QString>("file");  // "@" stands for the work folder
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("local .asm") << u"@/drop.asm"_s << true;
-        QTest::newRow("upper .ASM") << u"@/DROP.ASM"_s << false;
-        QTest::newRow("relative path") << u"drop.asm"_s << false;
-        QTest::newRow("remote") << u"smb://server/share/drop.asm"_s << false;
-    }
-    void dropRules() {
-        QFETCH(QString, file);
-        QFETCH(bool, accepted);
-        file.replace(u'@', work_.path());
-        WriteAll(file.startsWith(u'/') ? file : at(u"drop.asm"_s), "ret\n");
-        text()->setText(u"before"_s);
-        window().DropFiles({file, at(u"second.asm"_s)});
-        QCOMPARE(text()->text(), accepted ? u"ret\n"_s : u"before"_s);
-        QCOMPARE(window().GetDocumentPath(), accepted ? file : u"Новый файл"_s);
-        QVERIFY(shown().isEmpty());
-    }
-
-    void realDropEventReachesTheWindow() {
-        WriteAll(at(u"real drop.asm"_s), "nop\n");
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(at(u"real drop.asm"_s))});
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(text()->viewport(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(text()->viewport(), &drop);
-        QCOMPARE(window().GetDocumentPath(), at(u"real drop.asm"_s));
-    }
-
-    void productsFromTheWindow_data() {
-        QTest::addColumn<QString>("document");  // empty: untitled
-        QTest::newRow("untitled") << QString();
-        QTest::newRow("titled") << u"src/demo.asm"_s;
-    }
-    void productsFromTheWindow() {
-        QFETCH(QString, document);
-        QString base = u"Новый файл"_s;
-        if (!document.isEmpty()) {
-            QDir().mkpath(at(u"src"_s));
-            window().SetDocumentPath(at(document));
-            base = at(u"src/demo"_s);
+        text()->setFocus();
+        if (start.endsWith(u"selected"_s)) text()->selectAll();
+        if (start.startsWith(u"menu"_s))
+            action("mnuClose")->trigger();
+        else
+            QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
+        if (start.endsWith(u"selected"_s)) {
+            QVERIFY(shown().isEmpty());
+            QCOMPARE(QGuiApplication::clipboard()->text(), u"text"_s);
+        } else {
+            QCOMPARE(shown().size(), 1);
+            QCOMPARE(shown()[0].title, u"Подтверждение закрытия файла"_s);
+            QCOMPARE(shown()[0].text, u"Вы уверены, что хотите закрыть файл '"_s +
+                                          (txt ? at(u"lf.txt.asm"_s) : u"Новый файл.asm"_s) + u"' ?"_s);
         }
+        QCOMPARE(text()->text(), yes ? QString() : u"text"_s);
+        QCOMPARE(window().GetDocumentPath(), kUntitled);
+        QCOMPARE(QDir(work_.path()).entryList(QDir::Files), txt ? QStringList{u"lf.txt"_s} : QStringList());
+        if (!txt) return;
+        text()->insertPlainText(u"ret"_s);  // the next document starts afresh: CR LF, only its own text
+        action("mnuSave")->trigger();
+        QCOMPARE(ReadAll(at(u"Новый файл.asm"_s)), QByteArray("ret\r\n"));
+    }
+
+    void productsFromTheWindow() {
         text()->setText(u"nop\nret"_s);
         QVERIFY(run("mnuCreateBIN").ok() && run("mnuCreateHEX").ok() && run("mnuCreateBAS").ok());
-        const QDir work(work_.path());
-        QCOMPARE(ReadAll(work.absoluteFilePath(base + u".bin"_s)), QByteArray("\x90\xC3"));
-        QCOMPARE(ReadAll(work.absoluteFilePath(base + u".bas"_s)), ModuleText(u"90C3"_s).toLatin1());
+        QCOMPARE(ReadAll(at(u"Новый файл.bin"_s)), QByteArray("\x90\xC3"));
+        QCOMPARE(ReadAll(at(u"Новый файл.bas"_s)), ModuleText(u"90C3"_s).toLatin1());
         QCOMPARE(shown().size(), 3);
         QCOMPARE(shown()[0].title, u"Создание BIN файла"_s);
         QCOMPARE(shown()[1].title, u"Создание HEX строки"_s);
         QCOMPARE(shown()[1].text, u"90C3"_s);
         QCOMPARE(dialogs_.notes.prompts, QStringList{u"В текстовом поле содержатся HEX коды байт"_s});
         QCOMPARE(shown()[2].title, u"Создание BAS файла"_s);
-        QVERIFY(shown()[2].text.startsWith(u"Файл модуля \""_s + base + u".bas\" создан успешно\r\n"_s));
+        QVERIFY(shown()[2].text.startsWith(u"Файл модуля \"Новый файл.bas\" создан успешно\r\n"_s));
         QCOMPARE(text()->text(), u"nop\nret"_s);  // neither the text nor the title changes
-        QCOMPARE(window().GetDocumentPath(), document.isEmpty() ? u"Новый файл"_s : at(document));
+        QCOMPARE(window().GetDocumentPath(), kUntitled);
     }
 
     void assemblyErrorMarksItsLines() {
@@ -322,7 +323,7 @@ private slots:
 
     // A slow run shows its progress box, keeps the window answering, and can be stopped.
     void slowRunCanBeCancelled() {
-        text()->setText(u"%pragma limit rep 2000000000\n%assign i 0\n%rep 1000000000\n%assign i i+1\n%endrep\n"_s);
+        text()->setText(kSlowSource);
         QSignalSpy finished(window_.get(), &frmMain::commandFinished);
         action("mnuCreateBAS")->trigger();
         for (const char *name :
@@ -343,48 +344,45 @@ private slots:
         QVERIFY(action("mnuCreateBAS")->isEnabled());
     }
 
-    // In the text area Ctrl+X keeps its editing meaning: it cuts, and asks nothing.
-    void ctrlXInTheTextAreaCuts() {
-        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-        text()->setText(u"cut me"_s);
-        text()->setFocus();
-        text()->selectAll();
-        QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(text()->text(), QString());
-        QVERIFY(shown().isEmpty());
-    }
-
     void exitAsks_data() {
         QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("running");  // asked while the HEX run goes on
         QTest::addColumn<bool>("yes");
-        for (const char *start : {"mnuExit", "Ctrl+Q", "close button"}) {
-            QTest::addRow("%s, yes", start) << QString::fromLatin1(start) << true;
-            QTest::addRow("%s, no", start) << QString::fromLatin1(start) << false;
-        }
+        QTest::newRow("Ctrl+Q, yes") << u"Ctrl+Q"_s << u"ret"_s << false << true;
+        QTest::newRow("close button, no") << u"close"_s << u"ret"_s << false << false;
+        QTest::newRow("during a run, yes") << u"close"_s << kSlowSource << true << true;
+        QTest::newRow("during a run, no: the report waits") << u"close"_s << u"ret"_s << true << false;
     }
     void exitAsks() {
         QFETCH(QString, start);
+        QFETCH(QString, source);
+        QFETCH(bool, running);
         QFETCH(bool, yes);
         const QString copy = QCoreApplication::applicationDirPath() + u"/.nasmw"_s;
-        text()->setText(u"ret"_s);
-        QVERIFY(run("mnuCreateHEX").ok());  // the program's copy is in place
-        QVERIFY(QFileInfo::exists(copy));
+        text()->setText(source);
+        QSignalSpy finished(window_.get(), &frmMain::commandFinished);
+        action("mnuCreateHEX")->trigger();
+        if (!running) QVERIFY(finished.wait(60000) && QFileInfo::exists(copy));
         shown().clear();
         dialogs_.answers << yes;
-        if (start == u"mnuExit"_s) {
-            action("mnuExit")->trigger();
-        } else if (start == u"Ctrl+Q"_s) {
-            QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        dialogs_.during = [&] {  // while the question is up: no progress box over it, no report
+            QTest::qWait(running ? 1500 : 0);
+            auto *progress = window().findChild<QProgressDialog *>();
+            QVERIFY(!progress || !progress->isVisible());
+            QCOMPARE(shown().size(), 1);
+        };
+        if (start == u"Ctrl+Q"_s)
             QTest::keyClick(window_.get(), Qt::Key_Q, Qt::ControlModifier);
-        } else {
+        else
             window().close();
-        }
-        QCOMPARE(shown().size(), 1);
         QCOMPARE(shown()[0].title, u"Подтверждение"_s);
         QCOMPARE(shown()[0].text, u"Вы уверены, что хотите завершить работу?"_s);
         QCOMPARE(window().isVisible(), !yes);
+        if (running && !yes) QTRY_COMPARE(shown().size(), 2);
+        QCOMPARE(shown().last().title, running && !yes ? u"Создание HEX строки"_s : u"Подтверждение"_s);
         QCOMPARE(QFileInfo::exists(copy), !yes);
-        QCOMPARE(text()->text(), u"ret"_s);
+        QCOMPARE(text()->text(), source);
     }
 };
 
