@@ -12,21 +12,14 @@
 
 class ScriptedDialogs : public Dialogs {
 public:
-    void ShowInformation(const QString &title, const QString &text) override {
-        During();
-        notes.ShowInformation(title, text);
-    }
+    void ShowInformation(const QString &title, const QString &text) override { Note(u"info"_s, title, text); }
     QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
-        During();
-        return notes.ShowTextForCopy(title, prompt, text);
+        notes.prompts << prompt;
+        return Note(u"copy"_s, title, text), text;
     }
-    void ShowError(const QString &title, const QString &text) override {
-        During();
-        notes.ShowError(title, text);
-    }
+    void ShowError(const QString &title, const QString &text) override { Note(u"error"_s, title, text); }
     bool Question(const QString &title, const QString &text) override {
-        notes.shown.push_back({u"question"_s, title, text});
-        During();
+        Note(u"question"_s, title, text);
         return answers.isEmpty() || answers.dequeue();
     }
     QString OpenFileName() override { return files.isEmpty() ? QString() : files.dequeue(); }
@@ -34,11 +27,12 @@ public:
 
     QQueue<bool> answers;          // Yes when empty
     QQueue<QString> files;         // cancelled when empty
-    std::function<void()> during;  // runs while a box is up, once
+    std::function<void()> during;  // runs once, while the next box is up
     RecordingNotifier notes;
 
 private:
-    void During() {
+    void Note(const QString &kind, const QString &title, const QString &text) {
+        notes.shown.push_back({kind, title, text});
         if (during) std::exchange(during, {})();
     }
 };

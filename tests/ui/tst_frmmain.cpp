@@ -58,6 +58,7 @@ class TestFrmMain : public QObject {
     AsmEdit *text() { return window_->textArea(); }
     QList<Shown> &shown() { return dialogs_.notes.shown; }
     QAction *action(const char *name) { return window_->findChild<QAction *>(QLatin1StringView(name)); }
+    QProgressDialog *progress() { return window_->findChild<QProgressDialog *>(u"progressBox"_s); }
     void open(const QString &path) {
         dialogs_.files << path;
         action("mnuOpen")->trigger();
@@ -92,17 +93,22 @@ private slots:
         QCOMPARE(window().windowHandle()->title(), u"Orvandine Converter - Новый файл"_s);
         window().SetDocumentPath(u"/src/[*]x.asm"_s);  // not Qt's modified-mark placeholder
         QCOMPARE(window().windowHandle()->title(), u"Orvandine Converter - /src/[*]x.asm"_s);
-
-        QCOMPARE(text()->objectName(), u"txtAsm"_s);
-        QCOMPARE(text()->font().family(), u"Courier New"_s);
-        QVERIFY(text()->font().bold() && text()->font().pointSize() == 9);
-        QVERIFY(QFontInfo(text()->font()).fixedPitch());
+        const QFont font = text()->font();
+        QVERIFY(font.family() == u"Courier New"_s && font.bold() && font.pointSize() == 9);
+        QVERIFY(QFontInfo(font).fixedPitch() && text()->objectName() == u"txtAsm"_s);
         QCOMPARE(text()->palette().color(QPalette::Base), QColor(255, 224, 192));
         QCOMPARE(text()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(text()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
         QCOMPARE(text()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-        QCOMPARE(text()->pos(), QPoint(8, 8));
-        QCOMPARE(window().centralWidget()->size(), QSize(593, 502));
+        QCOMPARE(QRect(text()->pos(), window().centralWidget()->size()), QRect(8, 8, 593, 502));
+        // The text area follows the outer size; a size too small for it leaves it as it was.
+        QCOMPARE(FollowingExtent(5000, 120, kWidthMarginTwips), 4630);
+        QCOMPARE(FollowingExtent(4000, 120, kHeightMarginTwips), 2930);
+        QVERIFY(!FollowingExtent(900, 120, kHeightMarginTwips));
+        window().resize(ToPixels(5000), ToPixels(4000));
+        const auto follows = [&](int outer, int margin) { return ToPixels(ToTwips(outer) - 120 - margin); };
+        QTRY_COMPARE(text()->size(), QSize(follows(window().frameGeometry().width(), 250),
+                                           follows(window().frameGeometry().height(), 950)));
 
         QStringList items;
         for (QAction *menu : window().menuBar()->actions()) {
@@ -111,36 +117,14 @@ private slots:
                 items << item->objectName() + u'|' + (item->isSeparator() ? u"-"_s : item->text()) + u'|' +
                              item->shortcut().toString();
         }
-        QCOMPARE(
-            items,
-            (QStringList{u"mnuFile=Файл"_s, u"mnuOpen|Открыть|Ctrl+O"_s, u"mnuSave|Сохранить|Ctrl+S"_s,
-                         u"mnuSaveAs|Сохранить Как|"_s, u"mnuClose|Закрыть|Ctrl+X"_s, u"mnuSeparator1|-|"_s,
-                         u"mnuExit|Выход|Ctrl+Q"_s, u"mnuProject=Проект"_s, u"mnuCreateBIN|Создать BIN файл|Shift+F5"_s,
-                         u"mnuCreateHEX|Создать HEX строку|Shift+F6"_s, u"mnuCreateBAS|Создать BAS модуль|Shift+F7"_s,
-                         u"mnuHelp=Справка"_s, u"mnuAbout|О программе|"_s}));
-
+        QCOMPARE(items.join(u", "_s),
+                 u"mnuFile=Файл, mnuOpen|Открыть|Ctrl+O, mnuSave|Сохранить|Ctrl+S, mnuSaveAs|Сохранить Как|, "
+                 "mnuClose|Закрыть|Ctrl+X, mnuSeparator1|-|, mnuExit|Выход|Ctrl+Q, mnuProject=Проект, "
+                 "mnuCreateBIN|Создать BIN файл|Shift+F5, mnuCreateHEX|Создать HEX строку|Shift+F6, "
+                 "mnuCreateBAS|Создать BAS модуль|Shift+F7, mnuHelp=Справка, mnuAbout|О программе|"_s);
         action("mnuAbout")->trigger();
         QCOMPARE(shown()[0].title, u"О программе"_s);
         QVERIFY(shown()[0].text.startsWith(u"Разработано: Zentaro Software\r\nWeb Site: "_s));
-    }
-
-    void textAreaFollowsTheWindow_data() {
-        QTest::addColumn<int>("outer");
-        QTest::addColumn<int>("margin");
-        QTest::addColumn<int>("extent");  // -1: not a size
-        QTest::newRow("width 5000") << 5000 << kWidthMarginTwips << 4630;
-        QTest::newRow("height 4000") << 4000 << kHeightMarginTwips << 2930;
-        QTest::newRow("too small") << 900 << kHeightMarginTwips << -1;
-    }
-    void textAreaFollowsTheWindow() {
-        QFETCH(int, outer);
-        QFETCH(int, margin);
-        QFETCH(int, extent);
-        QCOMPARE(FollowingExtent(outer, 120, margin).value_or(-1), extent);
-        window().resize(ToPixels(outer), ToPixels(outer));
-        const QSize frame = window().frameGeometry().size();
-        QTRY_COMPARE(text()->width(), ToPixels(ToTwips(frame.width()) - 120 - 250));
-        if (ToTwips(frame.height()) >= 1070) QCOMPARE(text()->height(), ToPixels(ToTwips(frame.height()) - 120 - 950));
     }
 
     void fileCommands_data() {
@@ -175,12 +159,8 @@ private slots:
             open(at(u"f.asm"_s));
         }
         text()->moveCursor(QTextCursor::End);
-        for (const QChar c : row.typed) {
-            if (c == u'↵')
-                QTest::keyClick(text(), Qt::Key_Return, Qt::ShiftModifier);
-            else
-                text()->insertPlainText(c);
-        }
+        for (const QChar c : row.typed)
+            c == u'↵' ? QTest::keyClick(text(), Qt::Key_Return, Qt::ShiftModifier) : text()->insertPlainText(c);
         const QString before = window().GetDocumentPath();
         const QString target = row.written.startsWith(kUntitled) ? row.written : at(row.written);
         if (!row.saveAs.isEmpty()) dialogs_.files << at(row.saveAs);
@@ -236,11 +216,13 @@ private slots:
         QCOMPARE(window().GetDocumentPath(), loaded ? path : kUntitled);
         const bool box = !loaded && row.refusal != u"-"_s;
         QCOMPARE(shown().size(), box ? 1 : 0);
-        if (box) QCOMPARE(shown()[0].title, u"Ошибка"_s);
-        if (box) QVERIFY2(shown()[0].text.contains(row.refusal), qPrintable(shown()[0].text));
+        if (box)
+            QVERIFY2(shown()[0].title == u"Ошибка"_s && shown()[0].text.contains(row.refusal),
+                     qPrintable(shown()[0].text));
         QVERIFY(!QFileInfo::exists(at(u"gone.asm"_s)));  // a drop creates nothing
     }
 
+    // Close asks, then empties the text; Ctrl+X is Close too, unless text is selected: then it cuts.
     void closeAsks_data() {
         QTest::addColumn<QString>("start");
         QTest::addColumn<bool>("yes");
@@ -253,35 +235,26 @@ private slots:
     void closeAsks() {
         QFETCH(QString, start);
         QFETCH(bool, yes);
-        const bool txt = start.endsWith(u"lf.txt"_s);
-        if (txt) {
-            WriteAll(at(u"lf.txt"_s), "nop\n");
-            open(at(u"lf.txt"_s));
-        }
+        const bool txt = start.endsWith(u"lf.txt"_s), cut = start.endsWith(u"selected"_s);
+        WriteAll(at(u"lf.txt"_s), "nop\n");
+        if (txt) open(at(u"lf.txt"_s));
         text()->setText(u"text"_s);
         dialogs_.answers << yes;
-        text()->setFocus();
-        if (start.endsWith(u"selected"_s)) text()->selectAll();
-        if (start.startsWith(u"menu"_s))
-            action("mnuClose")->trigger();
-        else
-            QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
-        if (start.endsWith(u"selected"_s)) {
-            QVERIFY(shown().isEmpty());
-            QCOMPARE(QGuiApplication::clipboard()->text(), u"text"_s);
-        } else {
-            QCOMPARE(shown().size(), 1);
-            QCOMPARE(shown()[0].title, u"Подтверждение закрытия файла"_s);
+        if (cut) text()->selectAll();
+        start.startsWith(u"menu"_s) ? action("mnuClose")->trigger()
+                                    : QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(cut ? QGuiApplication::clipboard()->text() : shown().value(0).title,
+                 cut ? u"text"_s : u"Подтверждение закрытия файла"_s);
+        if (!cut)
             QCOMPARE(shown()[0].text, u"Вы уверены, что хотите закрыть файл '"_s +
                                           (txt ? at(u"lf.txt.asm"_s) : u"Новый файл.asm"_s) + u"' ?"_s);
-        }
-        QCOMPARE(text()->text(), yes ? QString() : u"text"_s);
-        QCOMPARE(window().GetDocumentPath(), kUntitled);
-        QCOMPARE(QDir(work_.path()).entryList(QDir::Files), txt ? QStringList{u"lf.txt"_s} : QStringList());
-        if (!txt) return;
+        QCOMPARE(shown().size(), cut ? 0 : 1);
+        QCOMPARE(text()->text() + window().GetDocumentPath(),
+                 (yes ? u""_s : u"text"_s) + (txt && !yes ? at(u"lf.txt"_s) : kUntitled));
+        QCOMPARE(QDir(work_.path()).entryList(QDir::Files), QStringList{u"lf.txt"_s});  // nothing saved
         text()->insertPlainText(u"ret"_s);  // the next document starts afresh: CR LF, only its own text
         action("mnuSave")->trigger();
-        QCOMPARE(ReadAll(at(u"Новый файл.asm"_s)), QByteArray("ret\r\n"));
+        if (yes) QCOMPARE(ReadAll(at(u"Новый файл.asm"_s)), QByteArray("ret\r\n"));
     }
 
     void productsFromTheWindow() {
@@ -290,14 +263,12 @@ private slots:
         QCOMPARE(ReadAll(at(u"Новый файл.bin"_s)), QByteArray("\x90\xC3"));
         QCOMPARE(ReadAll(at(u"Новый файл.bas"_s)), ModuleText(u"90C3"_s).toLatin1());
         QCOMPARE(shown().size(), 3);
-        QCOMPARE(shown()[0].title, u"Создание BIN файла"_s);
-        QCOMPARE(shown()[1].title, u"Создание HEX строки"_s);
+        QCOMPARE(shown()[0].title + shown()[1].title + shown()[2].title,
+                 u"Создание BIN файлаСоздание HEX строкиСоздание BAS файла"_s);
         QCOMPARE(shown()[1].text, u"90C3"_s);
         QCOMPARE(dialogs_.notes.prompts, QStringList{u"В текстовом поле содержатся HEX коды байт"_s});
-        QCOMPARE(shown()[2].title, u"Создание BAS файла"_s);
         QVERIFY(shown()[2].text.startsWith(u"Файл модуля \"Новый файл.bas\" создан успешно\r\n"_s));
-        QCOMPARE(text()->text(), u"nop\nret"_s);  // neither the text nor the title changes
-        QCOMPARE(window().GetDocumentPath(), kUntitled);
+        QCOMPARE(text()->text() + window().GetDocumentPath(), u"nop\nretНовый файл"_s);  // neither changes
     }
 
     void assemblyErrorMarksItsLines() {
@@ -321,68 +292,53 @@ private slots:
         QVERIFY(text()->markedLines().isEmpty());
     }
 
-    // A slow run shows its progress box, keeps the window answering, and can be stopped.
-    void slowRunCanBeCancelled() {
-        text()->setText(kSlowSource);
+    // Exit asks first; asked during a run, its question stays on top: no progress box over it, and the
+    // run's report waits for the answer. A slow run shows its progress box, which stops it.
+    void exitAsks_data() {
+        QTest::addColumn<QString>("source");  // of a HEX run going on meanwhile; empty: none
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Ctrl+Q, yes") << QString() << true;
+        QTest::newRow("close button, no") << QString() << false;
+        QTest::newRow("during a slow run, yes") << kSlowSource << true;
+        QTest::newRow("during a slow run, no: it goes on until cancelled") << kSlowSource << false;
+        QTest::newRow("a run ending meanwhile, no: its report waits") << u"ret"_s << false;
+    }
+    void exitAsks() {
+        QFETCH(QString, source);
+        QFETCH(bool, yes);
+        const QString copy = QCoreApplication::applicationDirPath() + u"/.nasmw"_s;
+        text()->setText(source.isEmpty() ? u"ret"_s : source);
         QSignalSpy finished(window_.get(), &frmMain::commandFinished);
-        action("mnuCreateBAS")->trigger();
-        for (const char *name :
-             {"mnuOpen", "mnuSave", "mnuSaveAs", "mnuClose", "mnuCreateBIN", "mnuCreateHEX", "mnuCreateBAS"})
-            QVERIFY2(!action(name)->isEnabled(), name);
-        QVERIFY(action("mnuExit")->isEnabled());
-        QProgressDialog *progress = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (progress = window().findChild<QProgressDialog *>(u"progressBox"_s)) && progress->isVisible(), 5000);
-        QCOMPARE(progress->labelText(), u"Ассемблирование…"_s);
-        QPushButton *cancel = progress->findChild<QPushButton *>();
+        action("mnuCreateHEX")->trigger();
+        if (source.isEmpty()) QVERIFY(finished.wait(60000) && QFileInfo::exists(copy));
+        for (const char *name : {"mnuOpen", "mnuSave", "mnuSaveAs", "mnuClose", "mnuCreateBIN", "mnuCreateBAS"})
+            QVERIFY2(action(name)->isEnabled() == source.isEmpty() && action("mnuExit")->isEnabled(), name);
+        shown().clear();
+        dialogs_.answers << yes;
+        dialogs_.during = [&] {
+            QTest::qWait(source.isEmpty() ? 0 : 1500);
+            QVERIFY(!progress() || !progress()->isVisible());
+            QCOMPARE(shown().size(), 1);
+        };
+        if (source.isEmpty() && yes)
+            QTest::keyClick(window_.get(), Qt::Key_Q, Qt::ControlModifier);
+        else
+            window().close();
+        QCOMPARE(shown()[0].title + u'|' + shown()[0].text,
+                 u"Подтверждение|Вы уверены, что хотите завершить работу?"_s);
+        QCOMPARE(window().isVisible(), !yes);
+        QCOMPARE(QFileInfo::exists(copy), !yes);
+        if (source == u"ret"_s) QTRY_COMPARE(shown().size(), 2);
+        QCOMPARE(shown().last().title, source == u"ret"_s ? u"Создание HEX строки"_s : u"Подтверждение"_s);
+        if (yes || source != kSlowSource) return;
+        QTRY_VERIFY_WITH_TIMEOUT(progress() && progress()->isVisible(), 5000);
+        QCOMPARE(progress()->labelText(), u"Ассемблирование…"_s);
+        QPushButton *cancel = progress()->findChild<QPushButton *>();
         QCOMPARE(cancel->text(), u"Отмена"_s);
         QTest::mouseClick(cancel, Qt::LeftButton);
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.first().first().value<Outcome>().failure, Outcome::Failure::Cancelled);
-        QVERIFY(shown().isEmpty());
-        QVERIFY(!QFileInfo::exists(at(u"Новый файл.bas"_s)));
-        QVERIFY(action("mnuCreateBAS")->isEnabled());
-    }
-
-    void exitAsks_data() {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<bool>("running");  // asked while the HEX run goes on
-        QTest::addColumn<bool>("yes");
-        QTest::newRow("Ctrl+Q, yes") << u"Ctrl+Q"_s << u"ret"_s << false << true;
-        QTest::newRow("close button, no") << u"close"_s << u"ret"_s << false << false;
-        QTest::newRow("during a run, yes") << u"close"_s << kSlowSource << true << true;
-        QTest::newRow("during a run, no: the report waits") << u"close"_s << u"ret"_s << true << false;
-    }
-    void exitAsks() {
-        QFETCH(QString, start);
-        QFETCH(QString, source);
-        QFETCH(bool, running);
-        QFETCH(bool, yes);
-        const QString copy = QCoreApplication::applicationDirPath() + u"/.nasmw"_s;
-        text()->setText(source);
-        QSignalSpy finished(window_.get(), &frmMain::commandFinished);
-        action("mnuCreateHEX")->trigger();
-        if (!running) QVERIFY(finished.wait(60000) && QFileInfo::exists(copy));
-        shown().clear();
-        dialogs_.answers << yes;
-        dialogs_.during = [&] {  // while the question is up: no progress box over it, no report
-            QTest::qWait(running ? 1500 : 0);
-            auto *progress = window().findChild<QProgressDialog *>();
-            QVERIFY(!progress || !progress->isVisible());
-            QCOMPARE(shown().size(), 1);
-        };
-        if (start == u"Ctrl+Q"_s)
-            QTest::keyClick(window_.get(), Qt::Key_Q, Qt::ControlModifier);
-        else
-            window().close();
-        QCOMPARE(shown()[0].title, u"Подтверждение"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите завершить работу?"_s);
-        QCOMPARE(window().isVisible(), !yes);
-        if (running && !yes) QTRY_COMPARE(shown().size(), 2);
-        QCOMPARE(shown().last().title, running && !yes ? u"Создание HEX строки"_s : u"Подтверждение"_s);
-        QCOMPARE(QFileInfo::exists(copy), !yes);
-        QCOMPARE(text()->text(), source);
+        QVERIFY(shown().size() == 1 && action("mnuCreateBAS")->isEnabled());
     }
 };
 

@@ -68,10 +68,8 @@ private slots:
         OnNextModal([&](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
             QVERIFY(box && box->windowTitle() == u"Подтверждение"_s && box->text() == u"Вы уверены?"_s);
-            QCOMPARE(box->icon(), QMessageBox::Question);
-            QCOMPARE(box->buttons().size(), 2);
-            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
-            QCOMPARE(box->escapeButton(), nullptr);  // no way out but Yes or No
+            QVERIFY(box->icon() == QMessageBox::Question && box->buttons().size() == 2);
+            QVERIFY(box->defaultButton() == box->button(QMessageBox::Yes) && !box->escapeButton());  // no way out
             Click(box, click);
         });
         QCOMPARE(dialogs_.Question(u"Подтверждение"_s, u"Вы уверены?"_s), click == u"Да"_s);
