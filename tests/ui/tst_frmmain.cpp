@@ -1,10 +1,11 @@
 // The window driven as a user drives it: menu items, keys and drops, scripted
 // answers to its questions and dialogs, real files, real NASM.
 #include "asmedit.h"
+#include "dialogs.h"
 #include "frmmain.h"
 #include "geometry.h"
 #include "renderers.h"
-#include "scripteddialogs.h"
+#include "testsupport.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,10 +14,41 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QQueue>
 #include <QSignalSpy>
 #include <QWindow>
 
+#include <functional>
+
 namespace {
+
+// Answers the window's questions and dialogs from a script, and records what it showed.
+class ScriptedDialogs : public Dialogs {
+public:
+    void ShowInformation(const QString &title, const QString &text) override { Note(u"info"_s, title, text); }
+    QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
+        notes.prompts << prompt;
+        return Note(u"copy"_s, title, text), text;
+    }
+    void ShowError(const QString &title, const QString &text) override { Note(u"error"_s, title, text); }
+    bool Question(const QString &title, const QString &text) override {
+        Note(u"question"_s, title, text);
+        return answers.isEmpty() || answers.dequeue();
+    }
+    QString OpenFileName() override { return files.isEmpty() ? QString() : files.dequeue(); }
+    QString SaveFileName() override { return OpenFileName(); }
+
+    QQueue<bool> answers;          // Yes when empty
+    QQueue<QString> files;         // cancelled when empty
+    std::function<void()> during;  // runs once, while the next box is up
+    RecordingNotifier notes;
+
+private:
+    void Note(const QString &kind, const QString &title, const QString &text) {
+        notes.shown.push_back({kind, title, text});
+        if (during) std::exchange(during, {})();
+    }
+};
 
 const QString kUntitled = u"Новый файл"_s;
 const QString kSlowSource = u"%pragma limit rep 2000000000\n%rep 1000000000\n%assign i 1\n%endrep\n"_s;
