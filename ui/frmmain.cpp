@@ -378,6 +378,7 @@ void frmMain::SetBusy(bool busy) {
     if (progress_) {  // gone before any report is shown
         progress_->hide();
         delete std::exchange(progress_, nullptr);
+        txtAsm->setFocus();
     }
 }
 
