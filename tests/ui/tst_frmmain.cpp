@@ -57,7 +57,7 @@ const QString kSlowSource = u"%pragma limit rep 2000000000\n%rep 1000000000\n%as
 struct FileRow {
     QByteArray onDisk;  // f.asm before; null: not there, and nothing is opened
     QString typed;      // appended; "↵" is Shift+Enter
-    QString saveAs;     // Save As with this name; empty: Save
+    QString command;    // "save", "save as NAME", "close", "Ctrl+X" or "cut" (Ctrl+X with all selected)
     bool yes;
     QString written;   // the file the question names
     QByteArray bytes;  // what it holds afterwards; null: it does not exist
@@ -162,27 +162,36 @@ private slots:
     void fileCommands_data() {
         QTest::addColumn<FileRow>("row");
         const QString untitled = kUntitled + u".asm"_s;
-        QTest::newRow("save untitled") << FileRow{{}, u"nop"_s, {}, true, untitled, "nop\r\n", {}};
-        QTest::newRow("save as, no extension") << FileRow{{}, u"nop"_s, u"prog"_s, true, u"prog.asm"_s, "nop\r\n", {}};
-        QTest::newRow("save as, no") << FileRow{{}, u"nop"_s, u"prog"_s, false, u"prog.asm"_s, {}, {}};
+        QTest::newRow("save untitled") << FileRow{{}, u"nop"_s, u"save"_s, true, untitled, "nop\r\n", {}};
+        QTest::newRow("save as, no extension")
+            << FileRow{{}, u"nop"_s, u"save as prog"_s, true, u"prog.asm"_s, "nop\r\n", {}};
+        QTest::newRow("save as, no") << FileRow{{}, u"nop"_s, u"save as prog"_s, false, u"prog.asm"_s, {}, {}};
         // Saved without edits, a file keeps every byte it had.
         for (const auto &[name, bytes] :
              {std::pair{"CR LF", "nop\r\nret\r\n"}, {"lone CR", "nop\rret\r\n"}, {"LF", "nop\nret\n"}})
-            QTest::newRow(name) << FileRow{bytes, {}, {}, true, u"f.asm"_s, bytes, {}};
-        QTest::newRow("no final break") << FileRow{"nop\r\nret", {}, {}, true, u"f.asm"_s, "nop\r\nret\r\n", {}};
+            QTest::newRow(name) << FileRow{bytes, {}, u"save"_s, true, u"f.asm"_s, bytes, {}};
+        QTest::newRow("no final break") << FileRow{"nop\r\nret", {}, u"save"_s, true, u"f.asm"_s, "nop\r\nret\r\n", {}};
         QByteArray all;
         for (int i = 0; i < 256; ++i) {
             if (i != '\r' && i != '\n') all += char(i);  // 0x98 and the no-break space 0xA0 among them
         }
-        QTest::newRow("every other byte") << FileRow{all + "\r\n", {}, {}, true, u"f.asm"_s, all + "\r\n", {}};
+        QTest::newRow("every other byte") << FileRow{all + "\r\n", {}, u"save"_s, true, u"f.asm"_s, all + "\r\n", {}};
         // Edited, it keeps its line breaks; typed characters are written as they are.
-        QTest::newRow("edited LF") << FileRow{"nop\n", u"ret"_s, {}, true, u"f.asm"_s, "nop\nret\n", {}};
-        QTest::newRow("no-break space") << FileRow{"a\r\n", u"\u00A0"_s, {}, true, u"f.asm"_s, "a\r\n\xA0\r\n", {}};
-        QTest::newRow("Shift+Enter") << FileRow{{}, u"a↵b"_s, {}, true, untitled, "a\r\nb\r\n", {}};
+        QTest::newRow("edited LF") << FileRow{"nop\n", u"ret"_s, u"save"_s, true, u"f.asm"_s, "nop\nret\n", {}};
+        QTest::newRow("no-break space") << FileRow{"a\r\n",    u"\u00A0"_s,     u"save"_s, true,
+                                                   u"f.asm"_s, "a\r\n\xA0\r\n", {}};
+        QTest::newRow("Shift+Enter") << FileRow{{}, u"a↵b"_s, u"save"_s, true, untitled, "a\r\nb\r\n", {}};
         // A failed save shows its box and changes nothing.
-        QTest::newRow("unrepresentable") << FileRow{"old\r\n", u"\nret ; ✓"_s,       {}, true, u"f.asm"_s,
+        QTest::newRow("unrepresentable") << FileRow{"old\r\n", u"\nret ; ✓"_s,       u"save"_s, true, u"f.asm"_s,
                                                     "old\r\n", u"Ошибка кодировки"_s};
-        QTest::newRow("into no folder") << FileRow{{}, u"nop"_s, u"no/x.asm"_s, true, u"no/x.asm"_s, {}, u"Ошибка"_s};
+        QTest::newRow("into no folder") << FileRow{{}, u"nop"_s,   u"save as no/x.asm"_s, true, u"no/x.asm"_s,
+                                                   {}, u"Ошибка"_s};
+        // Close asks, empties the text, and the next document starts afresh (CR LF, only its own text).
+        // Ctrl+X is Close too, unless text is selected: then it cuts.
+        QTest::newRow("close an LF file") << FileRow{"nop\n", {}, u"close"_s, true, u"f.asm"_s, "nop\n", {}};
+        QTest::newRow("close, no") << FileRow{{}, u"text"_s, u"close"_s, false, untitled, {}, {}};
+        QTest::newRow("Ctrl+X closes") << FileRow{{}, u"text"_s, u"Ctrl+X"_s, true, untitled, {}, {}};
+        QTest::newRow("Ctrl+X cuts a selection") << FileRow{{}, u"text"_s, u"cut"_s, true, untitled, {}, {}};
     }
     void fileCommands() {
         QFETCH(FileRow, row);
@@ -195,17 +204,32 @@ private slots:
             c == u'↵' ? QTest::keyClick(text(), Qt::Key_Return, Qt::ShiftModifier) : text()->insertPlainText(c);
         const QString before = window().GetDocumentPath();
         const QString target = row.written.startsWith(kUntitled) ? row.written : at(row.written);
-        if (!row.saveAs.isEmpty()) dialogs_.files << at(row.saveAs);
+        const bool closing = !row.command.startsWith(u"save"_s), done = row.yes && row.box.isEmpty();
+        if (row.command.startsWith(u"save as "_s)) dialogs_.files << at(row.command.mid(8));
         dialogs_.answers << row.yes;
-        action(row.saveAs.isEmpty() ? "mnuSave" : "mnuSaveAs")->trigger();
-        QCOMPARE(shown()[0].title, u"Подтверждение сохранения"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите сохранить файл под именем '"_s + target + u'\'');
+        if (row.command == u"cut"_s) text()->selectAll();
+        if (row.command == u"Ctrl+X"_s || row.command == u"cut"_s)
+            QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
+        else
+            action(row.command == u"save"_s ? "mnuSave" : closing ? "mnuClose" : "mnuSaveAs")->trigger();
+        if (row.command == u"cut"_s)
+            QVERIFY(shown().isEmpty() && QGuiApplication::clipboard()->text() == row.typed);
+        else if (closing)
+            QCOMPARE(shown().value(0).title + shown().value(0).text,
+                     u"Подтверждение закрытия файлаВы уверены, что хотите закрыть файл '"_s + target + u"' ?"_s);
+        else
+            QCOMPARE(shown().value(0).title + shown().value(0).text,
+                     u"Подтверждение сохраненияВы уверены, что хотите сохранить файл под именем '"_s + target + u'\'');
         QCOMPARE(shown().size() > 1 ? shown()[1].title : QString(), row.box);
-        const bool saved = row.yes && row.box.isEmpty();
-        if (saved) action("mnuSave")->trigger();  // saving again does not grow it
+        if (done && !closing) action("mnuSave")->trigger();  // saving again does not grow it
         QCOMPARE(QFileInfo::exists(at(row.written)), !row.bytes.isNull());
         QCOMPARE(ReadAll(at(row.written)), row.bytes);
-        QCOMPARE(window().GetDocumentPath(), saved ? target : before);
+        QCOMPARE(window().GetDocumentPath(), !done ? before : closing ? kUntitled : target);
+        QCOMPARE(text()->text().isEmpty(), closing && done);
+        if (!closing || !done) return;
+        text()->insertPlainText(u"ret"_s);
+        action("mnuSave")->trigger();
+        QCOMPARE(ReadAll(at(u"Новый файл.asm"_s)), QByteArray("ret\r\n"));
     }
 
     void loading_data() {
@@ -252,41 +276,6 @@ private slots:
             QVERIFY2(shown()[0].title == u"Ошибка"_s && shown()[0].text.contains(row.refusal),
                      qPrintable(shown()[0].text));
         QVERIFY(!QFileInfo::exists(at(u"gone.asm"_s)));  // a drop creates nothing
-    }
-
-    // Close asks, then empties the text; Ctrl+X is Close too, unless text is selected: then it cuts.
-    void closeAsks_data() {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<bool>("yes");
-        QTest::newRow("menu, yes") << u"menu"_s << true;
-        QTest::newRow("menu, no") << u"menu"_s << false;
-        QTest::newRow("Ctrl+X") << u"Ctrl+X"_s << true;
-        QTest::newRow("Ctrl+X cuts a selection") << u"Ctrl+X, selected"_s << true;
-        QTest::newRow("an LF .txt, then typed and saved") << u"menu, lf.txt"_s << true;
-    }
-    void closeAsks() {
-        QFETCH(QString, start);
-        QFETCH(bool, yes);
-        const bool txt = start.endsWith(u"lf.txt"_s), cut = start.endsWith(u"selected"_s);
-        WriteAll(at(u"lf.txt"_s), "nop\n");
-        if (txt) open(at(u"lf.txt"_s));
-        text()->setText(u"text"_s);
-        dialogs_.answers << yes;
-        if (cut) text()->selectAll();
-        start.startsWith(u"menu"_s) ? action("mnuClose")->trigger()
-                                    : QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(cut ? QGuiApplication::clipboard()->text() : shown().value(0).title,
-                 cut ? u"text"_s : u"Подтверждение закрытия файла"_s);
-        if (!cut)
-            QCOMPARE(shown()[0].text, u"Вы уверены, что хотите закрыть файл '"_s +
-                                          (txt ? at(u"lf.txt.asm"_s) : u"Новый файл.asm"_s) + u"' ?"_s);
-        QCOMPARE(shown().size(), cut ? 0 : 1);
-        QCOMPARE(text()->text() + window().GetDocumentPath(),
-                 (yes ? u""_s : u"text"_s) + (txt && !yes ? at(u"lf.txt"_s) : kUntitled));
-        QCOMPARE(QDir(work_.path()).entryList(QDir::Files), QStringList{u"lf.txt"_s});  // nothing saved
-        text()->insertPlainText(u"ret"_s);  // the next document starts afresh: CR LF, only its own text
-        action("mnuSave")->trigger();
-        if (yes) QCOMPARE(ReadAll(at(u"Новый файл.asm"_s)), QByteArray("ret\r\n"));
     }
 
     void productsFromTheWindow() {
