@@ -58,21 +58,38 @@ private slots:
         QCOMPARE(QLocale().language(), QLocale::Russian);
     }
 
-    void questionOffersYesAndNoInRussian_data() {
-        QTest::addColumn<QString>("click");
-        QTest::newRow("yes") << u"Да"_s;
-        QTest::newRow("no") << u"Нет"_s;
+    // A question offers Yes and No in Russian and nothing else; however long a report, its box fits
+    // the screen and keeps the whole text.
+    void boxes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("click");  // "Да" or "Нет": a question; "OK": an error box
+        QString lines;
+        for (int i = 1; i <= 300; ++i) lines += u"Новый файл:%1: error: parser: instruction expected\r\n"_s.arg(i);
+        QTest::newRow("question, yes") << u"Вы уверены?"_s << u"Да"_s;
+        QTest::newRow("question, no") << u"Вы уверены?"_s << u"Нет"_s;
+        QTest::newRow("300 error lines") << lines << u"OK"_s;
+        QTest::newRow("a line of 20,000 characters") << QString(20000, u'x') << u"OK"_s;
     }
-    void questionOffersYesAndNoInRussian() {
+    void boxes() {
+        QFETCH(QString, text);
         QFETCH(QString, click);
+        const bool question = click != u"OK"_s;
         OnNextModal([&](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
-            QVERIFY(box && box->windowTitle() == u"Подтверждение"_s && box->text() == u"Вы уверены?"_s);
-            QVERIFY(box->icon() == QMessageBox::Question && box->buttons().size() == 2);
-            QVERIFY(box->defaultButton() == box->button(QMessageBox::Yes) && !box->escapeButton());  // no way out
+            QVERIFY(box && box->windowTitle() == u"Подтверждение"_s);
+            QVERIFY(box->screen()->availableGeometry().contains(QRect(box->pos(), box->frameGeometry().size())));
+            if (question) {
+                QVERIFY(box->text() == text && box->icon() == QMessageBox::Question && box->buttons().size() == 2);
+                QVERIFY(box->defaultButton() == box->button(QMessageBox::Yes) && !box->escapeButton());  // no way out
+            } else {
+                QCOMPARE(box->detailedText(), QString(text).replace(u"\r\n"_s, u"\n"_s));
+            }
             Click(box, click);
         });
-        QCOMPARE(dialogs_.Question(u"Подтверждение"_s, u"Вы уверены?"_s), click == u"Да"_s);
+        if (question)
+            QCOMPARE(dialogs_.Question(u"Подтверждение"_s, text), click == u"Да"_s);
+        else
+            dialogs_.ShowError(u"Подтверждение"_s, text);
     }
 
     // Opened, the whole string is selected: Ctrl+C copies it whole, Enter presses OK.
@@ -100,26 +117,6 @@ private slots:
         QCOMPARE(
             dialogs_.ShowTextForCopy(u"Создание HEX строки"_s, u"В текстовом поле содержатся HEX коды байт"_s, hex),
             hex);
-    }
-
-    // However long the report, the box fits the screen and keeps the whole text.
-    void longReportsFitTheScreen_data() {
-        QTest::addColumn<QString>("text");
-        QString lines;
-        for (int i = 1; i <= 300; ++i) lines += u"Новый файл:%1: error: parser: instruction expected\r\n"_s.arg(i);
-        QTest::newRow("300 error lines") << lines;
-        QTest::newRow("a line of 20,000 characters") << QString(20000, u'x');
-    }
-    void longReportsFitTheScreen() {
-        QFETCH(QString, text);
-        OnNextModal([&](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            QVERIFY(box && box->windowTitle() == u"Ошибка ассемблирования"_s);
-            QVERIFY(box->screen()->availableGeometry().contains(QRect(box->pos(), box->frameGeometry().size())));
-            QCOMPARE(box->detailedText(), QString(text).replace(u"\r\n"_s, u"\n"_s));
-            Click(box, u"OK"_s);
-        });
-        dialogs_.ShowError(u"Ошибка ассемблирования"_s, text);
     }
 
     // The dialog asks nothing more: an existing name is not questioned, no extension is added.
