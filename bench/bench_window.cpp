@@ -4,15 +4,21 @@
 //   bench_window window    the program's window, set up as main() does; exits once shown
 //   bench_window hex       the HEX command on a source of 1 MiB output; prints when the box
 //                          was shown and answered events, counted from the command's start
+//   bench_window line open|paste N
+//                          a line of N hex digits dropped as a file or pasted; prints when the
+//                          window answered again, the line shown or refused with a box
 #include "asmedit.h"
 #include "frmmain.h"
 #include "programsetup.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 
@@ -67,6 +73,49 @@ int Hex() {
     return QApplication::exec();
 }
 
+int Line(const QByteArray &how, qsizetype length) {
+    frmMain window;
+    window.show();
+    QByteArray line(length, '0');
+    for (qsizetype i = 0; i < length; ++i) line[i] = "0123456789ABCDEF"[i % 16];
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("line.asm")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(line + "\r\n") != length + 2) return 2;
+    file.close();
+    QElapsedTimer clock;
+    bool refused = false;
+    QTimer poll;  // the refusal box: counted once it is up, then closed
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box || !box->isVisible()) return;
+        poll.stop();
+        refused = true;
+        std::printf("%s a line of %lld characters: refused, box up after %.1f ms\n", how.constData(), qlonglong(length),
+                    clock.nsecsElapsed() / 1e6);
+        box->close();
+    });
+    QTimer::singleShot(300, [&] {
+        poll.start();
+        clock.start();
+        if (how == "paste") {
+            QGuiApplication::clipboard()->setText(QString::fromLatin1(line));
+            window.textArea()->paste();
+        } else {
+            window.DropFiles({file.fileName()});
+        }
+        if (!refused) {
+            window.textArea()->viewport()->repaint();
+            QTimer::singleShot(0, [&] {
+                std::printf("%s a line of %lld characters: shown, answering after %.1f ms\n", how.constData(),
+                            qlonglong(length), clock.nsecsElapsed() / 1e6);
+            });
+        }
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    });
+    return QApplication::exec();
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
@@ -88,6 +137,7 @@ int main(int argc, char *argv[]) {
         return code;
     }
     if (mode == "hex") return Hex();
-    std::fprintf(stderr, "usage: bench_window minimal|window|hex\n");
+    if (mode == "line" && argc > 3) return Line(argv[2], QByteArray(argv[3]).toLongLong());
+    std::fprintf(stderr, "usage: bench_window minimal|window|hex|line open|paste N\n");
     return 2;
 }

@@ -120,3 +120,8 @@ echo "== HEX command on a source that assembles to 1 MiB"
 echo 'times 1048576 db 0x90' > mib.asm
 echo "nasm -f bin alone: best of 5 $(best_ms 5 nasm -f bin mib.asm -o mib.bin) ms"
 for round in 1 2 3; do "$bench_window" hex 2>/dev/null; done
+
+echo "== A single long line, dropped as a file or pasted (longer than 32,768 characters is refused)"
+for n in 32768 1000000 4194304; do
+  for how in open paste; do "$bench_window" line "$how" "$n" 2>/dev/null; done
+done

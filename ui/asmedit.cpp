@@ -1,8 +1,28 @@
 #include "asmedit.h"
 
+#include <QDir>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QTextBlock>
 #include <QUrl>
+
+namespace {
+
+bool IsLineBreak(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+}
+
+QStringList DroppedFiles(const QMimeData *data) {
+    QStringList files;
+    for (const QUrl &url : data->urls()) files << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+    return files;
+}
+
+bool IsCloseKey(const QKeyEvent *event) {
+    return event->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_X);
+}
+
+}  // namespace
 
 AsmEdit::AsmEdit(QWidget *parent) : QPlainTextEdit(parent) {
     setAcceptDrops(true);
@@ -46,18 +66,82 @@ void AsmEdit::clearMarks() {
     setExtraSelections({});
 }
 
+bool AsmEdit::IsDroppable(const QStringList &files) {
+    return !files.isEmpty() && QDir::isAbsolutePath(files.constFirst()) &&
+           files.constFirst().endsWith(QLatin1StringView(".asm"));
+}
+
+std::optional<AsmEdit::Line> AsmEdit::FirstTooLongLine(QStringView text) {
+    qsizetype number = 1;
+    qsizetype start = 0;
+    for (qsizetype at = 0; at <= text.size(); ++at) {
+        if (at < text.size() && !IsLineBreak(text[at])) continue;
+        if (at - start > kMaxLineLength) return Line{number, at - start};
+        if (at + 1 < text.size() && text[at] == u'\r' && text[at + 1] == u'\n') ++at;
+        ++number;
+        start = at + 1;
+    }
+    return std::nullopt;
+}
+
+bool AsmEdit::event(QEvent *event) {
+    // Without a selection Ctrl+X is left to the window's shortcut: Close.
+    if (event->type() == QEvent::ShortcutOverride && IsCloseKey(static_cast<QKeyEvent *>(event)) &&
+        !textCursor().hasSelection()) {
+        event->ignore();
+        return true;
+    }
+    return QPlainTextEdit::event(event);
+}
+
+void AsmEdit::keyPressEvent(QKeyEvent *event) {
+    if (IsCloseKey(event) && !textCursor().hasSelection()) {
+        emit closeRequested();  // in case no shortcut took it
+        return;
+    }
+    // Shift+Enter would insert U+2028, which no code page holds: a line break is meant.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers().testFlag(Qt::ShiftModifier)) {
+        QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier, event->text());
+        QPlainTextEdit::keyPressEvent(&plain);
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void AsmEdit::insertFromMimeData(const QMimeData *source) {
+    if (source->hasText()) {
+        // The lines the insertion makes: the pasted ones, the first and last
+        // joined to what stands before and after the selection.
+        const QTextCursor cursor = textCursor();
+        const QTextBlock first = document()->findBlock(cursor.selectionStart());
+        const QTextBlock last = document()->findBlock(cursor.selectionEnd());
+        const QString joined = first.text().left(cursor.selectionStart() - first.position()) + source->text() +
+                               last.text().mid(cursor.selectionEnd() - last.position());
+        if (const auto line = FirstTooLongLine(joined)) {
+            emit lineRefused(line->length);
+            return;
+        }
+    }
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
 void AsmEdit::dragEnterEvent(QDragEnterEvent *event) {
-    if (event->mimeData()->hasUrls())
+    if (!event->mimeData()->hasUrls())
+        QPlainTextEdit::dragEnterEvent(event);
+    else if (IsDroppable(DroppedFiles(event->mimeData())))
         event->acceptProposedAction();
     else
-        QPlainTextEdit::dragEnterEvent(event);
+        event->ignore();
 }
 
 void AsmEdit::dragMoveEvent(QDragMoveEvent *event) {
-    if (event->mimeData()->hasUrls())
+    if (!event->mimeData()->hasUrls())
+        QPlainTextEdit::dragMoveEvent(event);
+    else if (IsDroppable(DroppedFiles(event->mimeData())))
         event->acceptProposedAction();
     else
-        QPlainTextEdit::dragMoveEvent(event);
+        event->ignore();
 }
 
 void AsmEdit::dropEvent(QDropEvent *event) {
@@ -65,8 +149,6 @@ void AsmEdit::dropEvent(QDropEvent *event) {
         QPlainTextEdit::dropEvent(event);
         return;
     }
-    QStringList files;
-    for (const QUrl &url : event->mimeData()->urls()) files << (url.isLocalFile() ? url.toLocalFile() : url.toString());
     event->acceptProposedAction();
-    emit filesDropped(files);
+    emit filesDropped(DroppedFiles(event->mimeData()));
 }

@@ -2,6 +2,8 @@
 
 #include <QPlainTextEdit>
 
+#include <optional>
+
 // The source text area: takes dropped files, and marks the lines the
 // assembler reported errors on until the text is edited.
 class AsmEdit : public QPlainTextEdit {
@@ -19,11 +21,30 @@ public:
     void clearMarks();
     QList<int> markedLines() const { return marked_; }
 
+    // A dropped file is opened only when it is a local .asm file given by its full path.
+    static bool IsDroppable(const QStringList &files);
+
+    // Qt lays out a line as one piece, in a time that grows with the square of
+    // its length when it has no spaces: longer lines are not taken in.
+    static constexpr qsizetype kMaxLineLength = 32768;
+    struct Line {
+        qsizetype number;  // 1-based
+        qsizetype length;
+    };
+    static std::optional<Line> FirstTooLongLine(QStringView text);
+
 signals:
     // Files dropped onto the text area: local paths, other addresses as they came.
     void filesDropped(const QStringList &files);
+    // Ctrl+X without a selection: the window's Close.
+    void closeRequested();
+    // Pasted or dropped text was refused: it would have made a line this long.
+    void lineRefused(qsizetype length);
 
 protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;

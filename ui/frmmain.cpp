@@ -6,6 +6,7 @@
 #include "dialogs.h"
 #include "docpath.h"
 #include "documenttitle.h"
+#include "files.h"
 #include "geometry.h"
 #include "messages.h"
 #include "platform.h"
@@ -14,9 +15,14 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QLocale>
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QTimer>
+
+#include <cerrno>
+#include <new>
+#include <system_error>
 
 namespace {
 
@@ -33,7 +39,45 @@ constexpr int kProgressDelayMs = 500;
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+QString Count(qsizetype number) {
+    return QLocale().toString(qlonglong(number));
+}
+
+QString LineLimitReason(qsizetype length) {
+    return QStringLiteral("длиной %1 знаков; текстовое поле показывает строки не длиннее %2 знаков")
+        .arg(Count(length), Count(AsmEdit::kMaxLineLength));
+}
+
 }  // namespace
+
+template <typename Show>
+auto frmMain::Asking(Show show) {
+    ++boxesOpen_;
+    if (progress_) progress_->hide();
+    struct Closed {
+        frmMain *window;
+        ~Closed() { window->BoxClosed(); }
+    } closed{this};
+    return show();
+}
+
+void frmMain::BoxClosed() {
+    if (--boxesOpen_ > 0 || exiting_) return;
+    if (waitingEnd_)
+        QTimer::singleShot(0, this, std::exchange(waitingEnd_, {}));
+    else if (running_ && progressDue_)
+        ShowProgress();
+    txtAsm->setFocus();
+}
+
+template <typename Work>
+void frmMain::WithMemory(const QString &what, Work work) {
+    try {
+        work();
+    } catch (const std::bad_alloc &) {
+        Asking([&] { dialogs_.ShowError(FileErrorTitle(), FileErrorMessage(what, GetDocumentPath(), ENOMEM)); });
+    }
+}
 
 frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
     : QMainWindow(parent),
@@ -59,6 +103,13 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
     palette.setColor(QPalette::Text, Qt::black);
     txtAsm->setPalette(palette);
     connect(txtAsm, &AsmEdit::filesDropped, this, &frmMain::DropFiles);
+    connect(txtAsm, &AsmEdit::closeRequested, this, &frmMain::CloseFile);
+    connect(txtAsm, &AsmEdit::lineRefused, this, [this](qsizetype length) {
+        Asking([&] {
+            dialogs_.ShowError(FileErrorTitle(), QStringLiteral("Текст не вставлен: получилась бы строка ") +
+                                                     LineLimitReason(length) + QLatin1Char('.'));
+        });
+    });
 
     BuildMenus();
     ResetDocument();
@@ -130,21 +181,34 @@ void frmMain::ResetDocument() {
 // --- File commands -----------------------------------------------------------
 
 bool frmMain::LoadDocument(const QString &path, bool createMissing) {
-    const SourceRead read = ReadSourceFile(path, createMissing);
-    if (!read.ok()) {
-        dialogs_.ShowError(FileErrorTitle(), read.error);
-        return false;
+    QString error;
+    try {
+        SourceRead read = ReadSourceFile(path, createMissing);
+        if (read.ok()) {
+            if (const auto line = AsmEdit::FirstTooLongLine(read.source.text)) {
+                error = FileErrorMessage(
+                    QStringLiteral("открыть файл"), path, 0,
+                    QStringLiteral("строка ") + Count(line->number) + QLatin1Char(' ') + LineLimitReason(line->length));
+            } else {
+                txtAsm->setText(read.source.text);
+                lineBreak_ = read.source.lineBreak;
+                loadedBytes_ = std::move(read.source.unedited);
+                SetDocumentPath(path);
+                return true;
+            }
+        } else {
+            error = read.error;
+        }
+    } catch (const std::bad_alloc &) {
+        error = FileErrorMessage(QStringLiteral("открыть файл"), path, ENOMEM);
     }
-    txtAsm->setText(read.source.text);
-    lineBreak_ = read.source.lineBreak;
-    loadedBytes_ = read.source.unedited;
-    SetDocumentPath(path);
-    return true;
+    Asking([&] { dialogs_.ShowError(FileErrorTitle(), error); });
+    return false;
 }
 
 void frmMain::OpenFile() {
     if (running_) return;
-    const QString path = dialogs_.OpenFileName();
+    const QString path = Asking([this] { return dialogs_.OpenFileName(); });
     if (!path.isEmpty()) LoadDocument(path, true);
 }
 
@@ -154,22 +218,29 @@ void frmMain::SaveFile() {
 
 void frmMain::SaveFileAs() {
     if (running_) return;
-    const QString chosen = dialogs_.SaveFileName();
+    const QString chosen = Asking([this] { return dialogs_.SaveFileName(); });
     if (!chosen.isEmpty()) SaveTo(AsmPath(chosen));
 }
 
 void frmMain::SaveTo(const QString &path) {
-    if (!dialogs_.Question(
-            QStringLiteral("Подтверждение сохранения"),
-            QStringLiteral("Вы уверены, что хотите сохранить файл под именем '") + path + QLatin1Char('\'')))
+    if (!Asking([&] {
+            return dialogs_.Question(
+                QStringLiteral("Подтверждение сохранения"),
+                QStringLiteral("Вы уверены, что хотите сохранить файл под именем '") + path + QLatin1Char('\''));
+        }))
         return;
-    const bool unedited = !txtAsm->document()->isModified();
-    const SaveResult saved = SaveSourceFile(path, {txtAsm->text(), lineBreak_, unedited ? loadedBytes_ : QByteArray()});
+    SaveResult saved;
+    try {
+        const bool unedited = !txtAsm->document()->isModified();
+        saved = SaveSourceFile(path, {txtAsm->text(), lineBreak_, unedited ? loadedBytes_ : QByteArray()});
+    } catch (const std::bad_alloc &) {
+        saved = {FileErrorTitle(), FileErrorMessage(QStringLiteral("сохранить файл"), path, ENOMEM), {}};
+    }
     if (!saved.ok()) {
-        dialogs_.ShowError(saved.title, saved.text);
+        Asking([&] { dialogs_.ShowError(saved.title, saved.text); });
         return;
     }
-    loadedBytes_ = saved.written;
+    loadedBytes_ = std::move(saved.written);
     txtAsm->document()->setModified(false);
     SetDocumentPath(path);
 }
@@ -177,8 +248,11 @@ void frmMain::SaveTo(const QString &path) {
 void frmMain::CloseFile() {
     if (running_) return;
     const QString path = AsmPath(GetDocumentPath());
-    if (!dialogs_.Question(QStringLiteral("Подтверждение закрытия файла"),
-                           QStringLiteral("Вы уверены, что хотите закрыть файл '") + path + QStringLiteral("' ?")))
+    if (!Asking([&] {
+            return dialogs_.Question(
+                QStringLiteral("Подтверждение закрытия файла"),
+                QStringLiteral("Вы уверены, что хотите закрыть файл '") + path + QStringLiteral("' ?"));
+        }))
         return;
     txtAsm->clear();
     lineBreak_ = kCrLf;
@@ -187,11 +261,7 @@ void frmMain::CloseFile() {
 }
 
 void frmMain::DropFiles(const QStringList &files) {
-    if (running_ || files.isEmpty()) return;
-    // Only the first file, and only a local .asm file given by its full path.
-    const QString &file = files.constFirst();
-    if (!QDir::isAbsolutePath(file) || !file.endsWith(QLatin1StringView(".asm"))) return;
-    LoadDocument(file, false);
+    if (!running_ && AsmEdit::IsDroppable(files)) LoadDocument(files.constFirst(), false);
 }
 
 // --- Project commands --------------------------------------------------------
@@ -216,31 +286,59 @@ void frmMain::CreateBasModule() {
 
 void frmMain::RunCommand(Command command) {
     if (running_) return;
-    SetBusy(true);
-    const QString source = txtAsm->text();
-    const QString documentPath = GetDocumentPath();
-    stop_ = std::stop_source();
-    if (worker_.joinable()) worker_.join();
+    WithMemory(QStringLiteral("ассемблировать"), [&] {
+        const QString source = txtAsm->text();
+        const QString documentPath = GetDocumentPath();
+        SetBusy(true);
+        stop_ = std::stop_source();
+        if (worker_.joinable()) worker_.join();
+        try {
+            StartWorker(std::move(command), source, documentPath);
+        } catch (const std::system_error &error) {
+            Asking([&] {
+                dialogs_.ShowError(FileErrorTitle(), FileErrorMessage(QStringLiteral("ассемблировать"), documentPath,
+                                                                      error.code().value()));
+            });
+        }
+    });
+    if (!worker_.joinable()) SetBusy(false);  // the run did not start
+
+    QTimer::singleShot(kProgressDelayMs, this, [this, run = runNumber_] {
+        if (!running_ || run != runNumber_ || stop_.stop_requested()) return;
+        progressDue_ = true;
+        if (boxesOpen_ == 0) ShowProgress();
+    });
+}
+
+void frmMain::StartWorker(Command command, const QString &source, const QString &documentPath) {
     worker_ = std::jthread([this, command = std::move(command), source, documentPath, stop = stop_.get_token(),
                             appFolder = keeper_.appFolder()] {
         auto reports = std::make_shared<DeferredNotifier>();
         Outcome outcome;
-        const ProvidedAssembler assembler = keeper_.Acquire();
-        if (!assembler.ok()) {
-            outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
-                                      QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
+        try {
+            const ProvidedAssembler assembler = keeper_.Acquire();
+            if (!assembler.ok()) {
+                outcome = Outcome::Failed(Outcome::Failure::Assembly, AssemblyErrorTitle(),
+                                          QStringLiteral("Ассемблер недоступен.\n") + assembler.error);
+                reports->ShowError(outcome.title, outcome.text);
+            } else {
+                const RunRequest request{assembler.program, appFolder, stop, {}};
+                outcome = command(source, documentPath, *reports, request);
+            }
+        } catch (const std::bad_alloc &) {
+            *reports = DeferredNotifier();
+            outcome = Outcome::Failed(Outcome::Failure::File, FileErrorTitle(),
+                                      FileErrorMessage(QStringLiteral("ассемблировать"), documentPath, ENOMEM));
             reports->ShowError(outcome.title, outcome.text);
-        } else {
-            const RunRequest request{assembler.program, appFolder, stop, {}};
-            outcome = command(source, documentPath, *reports, request);
         }
         QMetaObject::invokeMethod(
-            this, [this, outcome, reports, documentPath] { CommandEnded(outcome, *reports, documentPath); },
+            this, [this, outcome, reports, documentPath] { CommandEnded(outcome, reports, documentPath); },
             Qt::QueuedConnection);
     });
+}
 
-    QTimer::singleShot(kProgressDelayMs, this, [this, token = stop_.get_token()] {
-        if (!running_ || token.stop_requested() || progress_) return;
+void frmMain::ShowProgress() {
+    if (!progress_) {
         progress_ = new QProgressDialog(QStringLiteral("Ассемблирование…"), QStringLiteral("Отмена"), 0, 0, this);
         progress_->setObjectName(QStringLiteral("progressBox"));
         progress_->setWindowTitle(QStringLiteral("Ассемблирование"));
@@ -248,29 +346,39 @@ void frmMain::RunCommand(Command command) {
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
         progress_->setMinimumDuration(0);
+        // Room for the title beside the frame's buttons.
+        progress_->setMinimumWidth(progress_->fontMetrics().horizontalAdvance(progress_->windowTitle()) * 2 + 120);
         connect(progress_, &QProgressDialog::canceled, this, [this] { stop_.request_stop(); });
-        progress_->show();
-    });
+    }
+    progress_->show();
 }
 
-void frmMain::CommandEnded(const Outcome &outcome, const DeferredNotifier &reports, const QString &documentPath) {
+void frmMain::CommandEnded(const Outcome &outcome, std::shared_ptr<const DeferredNotifier> reports,
+                           const QString &documentPath) {
     if (exiting_) return;
+    if (boxesOpen_ > 0) {  // shown once the box is answered
+        waitingEnd_ = [this, outcome, reports, documentPath] { CommandEnded(outcome, reports, documentPath); };
+        return;
+    }
     SetBusy(false);
     if (outcome.failure == Outcome::Failure::Assembly)
         txtAsm->markLines(ErrorLines(outcome.messages, documentPath));
     else if (outcome.ok())
         txtAsm->clearMarks();
-    reports.ReplayTo(dialogs_);
+    WithMemory(QStringLiteral("показать результат для"), [&] { Asking([&] { reports->ReplayTo(dialogs_); }); });
     emit commandFinished(outcome);
 }
 
 void frmMain::SetBusy(bool busy) {
     running_ = busy;
+    ++runNumber_;
+    progressDue_ = false;
     for (QAction *action : {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS})
         action->setEnabled(!busy);
-    if (!busy && progress_) {
-        progress_->deleteLater();
-        progress_ = nullptr;
+    if (progress_) {  // gone before any report is shown
+        progress_->hide();
+        delete std::exchange(progress_, nullptr);
+        txtAsm->setFocus();
     }
 }
 
@@ -287,7 +395,7 @@ QString frmMain::AboutText() {
 }
 
 void frmMain::ShowAbout() {
-    dialogs_.ShowInformation(QStringLiteral("О программе"), AboutText());
+    Asking([this] { dialogs_.ShowInformation(QStringLiteral("О программе"), AboutText()); });
 }
 
 void frmMain::resizeEvent(QResizeEvent *event) {
@@ -324,8 +432,10 @@ void frmMain::closeEvent(QCloseEvent *event) {
         event->accept();
         return;
     }
-    if (!dialogs_.Question(QStringLiteral("Подтверждение"),
-                           QStringLiteral("Вы уверены, что хотите завершить работу?"))) {
+    if (!Asking([this] {
+            return dialogs_.Question(QStringLiteral("Подтверждение"),
+                                     QStringLiteral("Вы уверены, что хотите завершить работу?"));
+        })) {
         event->ignore();
         return;
     }

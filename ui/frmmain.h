@@ -72,9 +72,23 @@ private:
     bool LoadDocument(const QString &path, bool createMissing);
     void SaveTo(const QString &path);
     void RunCommand(Command command);
-    void CommandEnded(const Outcome &outcome, const DeferredNotifier &reports, const QString &documentPath);
+    void StartWorker(Command command, const QString &source, const QString &documentPath);
+    void CommandEnded(const Outcome &outcome, std::shared_ptr<const DeferredNotifier> reports,
+                      const QString &documentPath);
     void SetBusy(bool busy);
+    void ShowProgress();
     void StopRun();
+
+    // Shows a box or dialog through show(). Meanwhile the progress box keeps
+    // away and a run that ends waits with its reports; afterwards the keyboard
+    // goes back to the text area.
+    template <typename Show>
+    auto Asking(Show show);
+    void BoxClosed();
+
+    // Runs work; when memory runs out, says it could not "what" (e.g. "открыть файл 'a.asm'").
+    template <typename Work>
+    void WithMemory(const QString &what, Work work);
 
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs &dialogs_;
@@ -96,6 +110,10 @@ private:
 
     bool running_ = false;
     bool exiting_ = false;
+    int runNumber_ = 0;
+    bool progressDue_ = false;  // the run has taken long enough to show the progress box
+    int boxesOpen_ = 0;
+    std::function<void()> waitingEnd_;  // a run that ended while a box was open
     std::stop_source stop_;
     std::jthread worker_;
     QProgressDialog *progress_ = nullptr;

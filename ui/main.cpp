@@ -11,6 +11,7 @@ int main(int argc, char *argv[]) {
     // A full disk or a file-size limit must fail a write, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    PrepareRussianLocale();
     QApplication app(argc, argv);
     SetUpWindowProgram(app);
     frmMain window;

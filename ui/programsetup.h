@@ -7,5 +7,10 @@ class QCoreApplication;
 // system's language. False when they are not installed.
 bool InstallRussianTranslations(QCoreApplication &app);
 
-// What the window program sets up before its window: name, icon, translations.
+// Makes the system's locale Russian for this process; before the application
+// object is made.
+void PrepareRussianLocale();
+
+// What the window program sets up before its window: name, icon, translations,
+// the Russian locale.
 void SetUpWindowProgram(QApplication &app);

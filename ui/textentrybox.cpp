@@ -1,10 +1,12 @@
 #include "textentrybox.h"
 
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <limits>
@@ -23,6 +25,13 @@ public:
     }
 
 protected:
+    // Enter is the dialog's: it presses OK, as in the single-line field.
+    void keyPressEvent(QKeyEvent *event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            event->ignore();
+        else
+            QPlainTextEdit::keyPressEvent(event);
+    }
     QMimeData *createMimeDataFromSelection() const override {
         auto *data = new QMimeData;
         data->setText(Unbroken(textCursor().selectedText()));
@@ -62,10 +71,12 @@ TextEntryBox::TextEntryBox(const QString &title, const QString &prompt, const QS
         lines_->setLineWrapMode(QPlainTextEdit::NoWrap);
         lines_->setFont(QFont(QStringLiteral("Courier New"), 9));
         lines_->setPlainText(Broken(text, kLineWidth));
+        lines_->selectAll();  // so that Ctrl+C copies it at once
         layout->addWidget(lines_);
         resize(620, 420);
     }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

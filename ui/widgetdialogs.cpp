@@ -13,9 +13,28 @@ QString Shown(QString text) {
     return text.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n"));
 }
 
+// A box shows this many lines at most, long ones broken at this many
+// characters; the whole text is then under "Показать подробности…", in a
+// scrolling field.
+constexpr qsizetype kBoxLines = 20;
+constexpr qsizetype kBoxLineLength = 100;
+
 void ShowBox(QWidget *owner, QMessageBox::Icon icon, const QString &title, const QString &text) {
-    QMessageBox box(icon, title, Shown(text), QMessageBox::Ok, owner);
+    const QString whole = Shown(text);
+    QStringList lines = whole.split(QLatin1Char('\n'));
+    if (lines.size() > 1 && lines.constLast().isEmpty()) lines.removeLast();
+    QStringList shown;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (shown.size() >= kBoxLines) {
+            shown << QStringLiteral("… и ещё строк: %1").arg(lines.size() - i);
+            break;
+        }
+        for (qsizetype at = 0; at == 0 || (at < lines[i].size() && shown.size() < kBoxLines); at += kBoxLineLength)
+            shown << lines[i].mid(at, kBoxLineLength);
+    }
+    QMessageBox box(icon, title, shown.join(QLatin1Char('\n')), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    if (shown != lines) box.setDetailedText(whole);
     box.exec();
 }
 

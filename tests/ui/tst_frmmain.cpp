@@ -1,18 +1,80 @@
-// The window driven as a user drives it: menu items and shortcuts by their
-// names, scripted answers to its questions and dialogs, real files, real NASM.
+// The window driven as a user drives it: menu items, keys and drops, scripted
+// answers to its questions and dialogs, real files, real NASM.
 #include "asmedit.h"
+#include "dialogs.h"
 #include "frmmain.h"
 #include "geometry.h"
 #include "renderers.h"
-#include "scripteddialogs.h"
+#include "testsupport.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QQueue>
 #include <QSignalSpy>
+#include <QWindow>
+
+#include <functional>
+
+namespace {
+
+// Answers the window's questions and dialogs from a script, and records what it showed.
+class ScriptedDialogs : public Dialogs {
+public:
+    void ShowInformation(const QString &title, const QString &text) override { Note(u"info"_s, title, text); }
+    QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) override {
+        notes.prompts << prompt;
+        return Note(u"copy"_s, title, text), text;
+    }
+    void ShowError(const QString &title, const QString &text) override { Note(u"error"_s, title, text); }
+    bool Question(const QString &title, const QString &text) override {
+        Note(u"question"_s, title, text);
+        return answers.isEmpty() || answers.dequeue();
+    }
+    QString OpenFileName() override { return files.isEmpty() ? QString() : files.dequeue(); }
+    QString SaveFileName() override { return OpenFileName(); }
+
+    QQueue<bool> answers;          // Yes when empty
+    QQueue<QString> files;         // cancelled when empty
+    std::function<void()> during;  // runs once, while the next box is up
+    RecordingNotifier notes;
+
+private:
+    void Note(const QString &kind, const QString &title, const QString &text) {
+        notes.shown.push_back({kind, title, text});
+        if (during) std::exchange(during, {})();
+    }
+};
+
+const QString kUntitled = u"Новый файл"_s;
+const QString kSlowSource = u"%pragma limit rep 2000000000\n%rep 1000000000\n%assign i 1\n%endrep\n"_s;
+
+// A file command: f.asm opened first (when on disk), text typed, then saved.
+struct FileRow {
+    QByteArray onDisk;  // f.asm before; null: not there, and nothing is opened
+    QString typed;      // appended; "↵" is Shift+Enter
+    QString command;    // "save", "save as NAME", "close", "Ctrl+X" or "cut" (Ctrl+X with all selected)
+    bool yes;
+    QString written;   // the file the question names
+    QByteArray bytes;  // what it holds afterwards; null: it does not exist
+    QString box;       // the box shown after the question; empty: none
+};
+
+// A text loaded: opened, dropped or pasted, and what becomes of it.
+struct LoadRow {
+    QString how;       // "open", "drop" or "paste"
+    QString name;      // in the work folder; "@" before an address dropped as it is
+    QByteArray bytes;  // its content; null: no such file
+    QString refusal;   // part of the error box; "-": refused without a box; empty: loaded
+};
+
+}  // namespace
+Q_DECLARE_METATYPE(FileRow)
+Q_DECLARE_METATYPE(LoadRow)
 
 class TestFrmMain : public QObject {
     Q_OBJECT
@@ -28,6 +90,11 @@ class TestFrmMain : public QObject {
     AsmEdit *text() { return window_->textArea(); }
     QList<Shown> &shown() { return dialogs_.notes.shown; }
     QAction *action(const char *name) { return window_->findChild<QAction *>(QLatin1StringView(name)); }
+    QProgressDialog *progress() { return window_->findChild<QProgressDialog *>(u"progressBox"_s); }
+    void open(const QString &path) {
+        dialogs_.files << path;
+        action("mnuOpen")->trigger();
+    }
 
     Outcome run(const char *name) {
         QSignalSpy finished(window_.get(), &frmMain::commandFinished);
@@ -37,14 +104,6 @@ class TestFrmMain : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        // The offscreen platform says so for every window shown; nothing to learn from it.
-        static QtMessageHandler previous = nullptr;
-        previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-                if (!message.contains(u"propagateSizeHints"_s)) previous(type, context, message);
-            });
-    }
     void init() {
         oldCurrent_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(work_.path()));
@@ -53,7 +112,7 @@ private slots:
         dialogs_ = ScriptedDialogs();
         window_ = std::make_unique<frmMain>(&dialogs_);
         window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     }
     void cleanup() {
         window_.reset();
@@ -64,21 +123,25 @@ private slots:
     }
 
     void shellIsExact() {
-        QCOMPARE(window().windowTitle(), u"Orvandine Converter - Новый файл"_s);
-        QCOMPARE(window().GetDocumentPath(), u"Новый файл"_s);
+        QCOMPARE(window().windowHandle()->title(), u"Orvandine Converter - Новый файл"_s);
         window().SetDocumentPath(u"/src/[*]x.asm"_s);  // not Qt's modified-mark placeholder
-        QCOMPARE(window().GetDocumentPath(), u"/src/[*]x.asm"_s);
-
-        QCOMPARE(text()->objectName(), u"txtAsm"_s);
-        QCOMPARE(text()->font().family(), u"Courier New"_s);
-        QVERIFY(text()->font().bold() && text()->font().pointSize() == 9);
-        QVERIFY(QFontInfo(text()->font()).fixedPitch());
+        QCOMPARE(window().windowHandle()->title(), u"Orvandine Converter - /src/[*]x.asm"_s);
+        const QFont font = text()->font();
+        QVERIFY(font.family() == u"Courier New"_s && font.bold() && font.pointSize() == 9);
+        QVERIFY(QFontInfo(font).fixedPitch() && text()->objectName() == u"txtAsm"_s);
         QCOMPARE(text()->palette().color(QPalette::Base), QColor(255, 224, 192));
         QCOMPARE(text()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(text()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
         QCOMPARE(text()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-        QCOMPARE(text()->pos(), QPoint(8, 8));
-        QCOMPARE(window().centralWidget()->size(), QSize(593, 502));
+        QCOMPARE(QRect(text()->pos(), window().centralWidget()->size()), QRect(8, 8, 593, 502));
+        // The text area follows the outer size; a size too small for it leaves it as it was.
+        QCOMPARE(FollowingExtent(5000, 120, kWidthMarginTwips), 4630);
+        QCOMPARE(FollowingExtent(4000, 120, kHeightMarginTwips), 2930);
+        QVERIFY(!FollowingExtent(900, 120, kHeightMarginTwips));
+        window().resize(ToPixels(5000), ToPixels(4000));
+        const auto follows = [&](int outer, int margin) { return ToPixels(ToTwips(outer) - 120 - margin); };
+        QTRY_COMPARE(text()->size(), QSize(follows(window().frameGeometry().width(), 250),
+                                           follows(window().frameGeometry().height(), 950)));
 
         QStringList items;
         for (QAction *menu : window().menuBar()->actions()) {
@@ -87,217 +150,147 @@ private slots:
                 items << item->objectName() + u'|' + (item->isSeparator() ? u"-"_s : item->text()) + u'|' +
                              item->shortcut().toString();
         }
-        QCOMPARE(
-            items,
-            (QStringList{u"mnuFile=Файл"_s, u"mnuOpen|Открыть|Ctrl+O"_s, u"mnuSave|Сохранить|Ctrl+S"_s,
-                         u"mnuSaveAs|Сохранить Как|"_s, u"mnuClose|Закрыть|Ctrl+X"_s, u"mnuSeparator1|-|"_s,
-                         u"mnuExit|Выход|Ctrl+Q"_s, u"mnuProject=Проект"_s, u"mnuCreateBIN|Создать BIN файл|Shift+F5"_s,
-                         u"mnuCreateHEX|Создать HEX строку|Shift+F6"_s, u"mnuCreateBAS|Создать BAS модуль|Shift+F7"_s,
-                         u"mnuHelp=Справка"_s, u"mnuAbout|О программе|"_s}));
-
+        QCOMPARE(items.join(u", "_s),
+                 u"mnuFile=Файл, mnuOpen|Открыть|Ctrl+O, mnuSave|Сохранить|Ctrl+S, mnuSaveAs|Сохранить Как|, "
+                 "mnuClose|Закрыть|Ctrl+X, mnuSeparator1|-|, mnuExit|Выход|Ctrl+Q, mnuProject=Проект, "
+                 "mnuCreateBIN|Создать BIN файл|Shift+F5, mnuCreateHEX|Создать HEX строку|Shift+F6, "
+                 "mnuCreateBAS|Создать BAS модуль|Shift+F7, mnuHelp=Справка, mnuAbout|О программе|"_s);
         action("mnuAbout")->trigger();
         QCOMPARE(shown()[0].title, u"О программе"_s);
         QVERIFY(shown()[0].text.startsWith(u"Разработано: Zentaro Software\r\nWeb Site: "_s));
     }
 
-    void textAreaFollowsTheWindow_data() {
-        QTest::addColumn<int>("outer");
-        QTest::addColumn<int>("margin");
-        QTest::addColumn<int>("extent");  // -1: not a size
-        QTest::newRow("width 5000") << 5000 << kWidthMarginTwips << 4630;
-        QTest::newRow("height 4000") << 4000 << kHeightMarginTwips << 2930;
-        QTest::newRow("too small") << 900 << kHeightMarginTwips << -1;
-    }
-    void textAreaFollowsTheWindow() {
-        QFETCH(int, outer);
-        QFETCH(int, margin);
-        QFETCH(int, extent);
-        QCOMPARE(FollowingExtent(outer, 120, margin).value_or(-1), extent);
-        window().resize(ToPixels(outer), ToPixels(outer));
-        const QSize frame = window().frameGeometry().size();
-        QTRY_COMPARE(text()->width(), ToPixels(ToTwips(frame.width()) - 120 - 250));
-        if (ToTwips(frame.height()) >= 1070) QCOMPARE(text()->height(), ToPixels(ToTwips(frame.height()) - 120 - 950));
-    }
-
-    void saveAsksAndWrites_data() {
-        QTest::addColumn<QString>("chosen");  // empty: Save, else Save As with this name
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("written");
-        QTest::newRow("save untitled") << QString() << true << u"Новый файл.asm"_s;
-        QTest::newRow("save, no") << QString() << false << u"Новый файл.asm"_s;
-        QTest::newRow("save as, no extension") << u"prog"_s << true << u"prog.asm"_s;
-        QTest::newRow("save as, upper ASM") << u"PROG.ASM"_s << true << u"PROG.ASM"_s;
-        QTest::newRow("save as, no") << u"prog"_s << false << u"prog.asm"_s;
-    }
-    void saveAsksAndWrites() {
-        QFETCH(QString, chosen);
-        QFETCH(bool, yes);
-        QFETCH(QString, written);
-        text()->setText(u"nop"_s);
-        dialogs_.answers << yes;
-        const QString target = chosen.isEmpty() ? written : at(written);
-        if (!chosen.isEmpty()) dialogs_.files << at(chosen);
-        action(chosen.isEmpty() ? "mnuSave" : "mnuSaveAs")->trigger();
-        QCOMPARE(shown().size(), 1);
-        QCOMPARE(shown()[0].title, u"Подтверждение сохранения"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите сохранить файл под именем '"_s + target + u'\'');
-        QCOMPARE(ReadAll(at(written)), yes ? QByteArray("nop\r\n") : QByteArray());
-        QCOMPARE(window().GetDocumentPath(), yes ? target : u"Новый файл"_s);
-    }
-
-    // Opened and saved without edits, a file keeps every byte.
-    void openSaveRoundTripIsByteExact_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("saved");  // empty: the same bytes
-        QTest::newRow("CR LF") << QByteArray("nop\r\nret\r\n") << QByteArray();
-        QTest::newRow("lone CR") << QByteArray("nop\rret\r\n") << QByteArray();
-        QTest::newRow("mixed") << QByteArray("nop\nret\r\n") << QByteArray();
-        QTest::newRow("LF") << QByteArray("nop\nret\n") << QByteArray();
-        QTest::newRow("no final break") << QByteArray("nop\r\nret") << QByteArray("nop\r\nret\r\n");
-        QTest::newRow("LF, no final break") << QByteArray("nop\nret") << QByteArray("nop\nret\n");
+    void fileCommands_data() {
+        QTest::addColumn<FileRow>("row");
+        const QString untitled = kUntitled + u".asm"_s;
+        QTest::newRow("save untitled") << FileRow{{}, u"nop"_s, u"save"_s, true, untitled, "nop\r\n", {}};
+        QTest::newRow("save as, no extension")
+            << FileRow{{}, u"nop"_s, u"save as prog"_s, true, u"prog.asm"_s, "nop\r\n", {}};
+        QTest::newRow("save as, no") << FileRow{{}, u"nop"_s, u"save as prog"_s, false, u"prog.asm"_s, {}, {}};
+        // Saved without edits, a file keeps every byte it had.
+        for (const auto &[name, bytes] :
+             {std::pair{"CR LF", "nop\r\nret\r\n"}, {"lone CR", "nop\rret\r\n"}, {"LF", "nop\nret\n"}})
+            QTest::newRow(name) << FileRow{bytes, {}, u"save"_s, true, u"f.asm"_s, bytes, {}};
+        QTest::newRow("no final break") << FileRow{"nop\r\nret", {}, u"save"_s, true, u"f.asm"_s, "nop\r\nret\r\n", {}};
         QByteArray all;
         for (int i = 0; i < 256; ++i) {
             if (i != '\r' && i != '\n') all += char(i);  // 0x98 and the no-break space 0xA0 among them
         }
-        QTest::newRow("every other byte") << all + "\r\n" << QByteArray();
+        QTest::newRow("every other byte") << FileRow{all + "\r\n", {}, u"save"_s, true, u"f.asm"_s, all + "\r\n", {}};
+        // Edited, it keeps its line breaks; typed characters are written as they are.
+        QTest::newRow("edited LF") << FileRow{"nop\n", u"ret"_s, u"save"_s, true, u"f.asm"_s, "nop\nret\n", {}};
+        QTest::newRow("no-break space") << FileRow{"a\r\n",    u"\u00A0"_s,     u"save"_s, true,
+                                                   u"f.asm"_s, "a\r\n\xA0\r\n", {}};
+        QTest::newRow("Shift+Enter") << FileRow{{}, u"a↵b"_s, u"save"_s, true, untitled, "a\r\nb\r\n", {}};
+        // A failed save shows its box and changes nothing.
+        QTest::newRow("unrepresentable") << FileRow{"old\r\n", u"\nret ; ✓"_s,       u"save"_s, true, u"f.asm"_s,
+                                                    "old\r\n", u"Ошибка кодировки"_s};
+        QTest::newRow("into no folder") << FileRow{{}, u"nop"_s,   u"save as no/x.asm"_s, true, u"no/x.asm"_s,
+                                                   {}, u"Ошибка"_s};
+        // Close asks, empties the text, and the next document starts afresh (CR LF, only its own text).
+        // Ctrl+X is Close too, unless text is selected: then it cuts.
+        QTest::newRow("close an LF file") << FileRow{"nop\n", {}, u"close"_s, true, u"f.asm"_s, "nop\n", {}};
+        QTest::newRow("close, no") << FileRow{{}, u"text"_s, u"close"_s, false, untitled, {}, {}};
+        QTest::newRow("Ctrl+X closes") << FileRow{{}, u"text"_s, u"Ctrl+X"_s, true, untitled, {}, {}};
+        QTest::newRow("Ctrl+X cuts a selection") << FileRow{{}, u"text"_s, u"cut"_s, true, untitled, {}, {}};
     }
-    void openSaveRoundTripIsByteExact() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, saved);
-        const QString path = at(u"round.asm"_s);
-        WriteAll(path, bytes);
-        dialogs_.files << path;
-        action("mnuOpen")->trigger();
-        QCOMPARE(window().GetDocumentPath(), path);
-        for (int time = 0; time < 2; ++time) {  // saving again does not grow it
-            action("mnuSave")->trigger();
-            QCOMPARE(ReadAll(path), saved.isEmpty() ? bytes : saved);
+    void fileCommands() {
+        QFETCH(FileRow, row);
+        if (!row.onDisk.isNull()) {
+            WriteAll(at(u"f.asm"_s), row.onDisk);
+            open(at(u"f.asm"_s));
         }
-    }
-
-    // An edited text is written with the line breaks its file had.
-    void editedTextKeepsTheFilesLineBreaks() {
-        const QString path = at(u"lf.asm"_s);
-        WriteAll(path, "nop\n");
-        dialogs_.files << path;
-        action("mnuOpen")->trigger();
         text()->moveCursor(QTextCursor::End);
+        for (const QChar c : row.typed)
+            c == u'↵' ? QTest::keyClick(text(), Qt::Key_Return, Qt::ShiftModifier) : text()->insertPlainText(c);
+        const QString before = window().GetDocumentPath();
+        const QString target = row.written.startsWith(kUntitled) ? row.written : at(row.written);
+        const bool closing = !row.command.startsWith(u"save"_s), done = row.yes && row.box.isEmpty();
+        if (row.command.startsWith(u"save as "_s)) dialogs_.files << at(row.command.mid(8));
+        dialogs_.answers << row.yes;
+        if (row.command == u"cut"_s) text()->selectAll();
+        if (row.command == u"Ctrl+X"_s || row.command == u"cut"_s)
+            QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
+        else
+            action(row.command == u"save"_s ? "mnuSave" : closing ? "mnuClose" : "mnuSaveAs")->trigger();
+        if (row.command == u"cut"_s)
+            QVERIFY(shown().isEmpty() && QGuiApplication::clipboard()->text() == row.typed);
+        else if (closing)
+            QCOMPARE(shown().value(0).title + shown().value(0).text,
+                     u"Подтверждение закрытия файлаВы уверены, что хотите закрыть файл '"_s + target + u"' ?"_s);
+        else
+            QCOMPARE(shown().value(0).title + shown().value(0).text,
+                     u"Подтверждение сохраненияВы уверены, что хотите сохранить файл под именем '"_s + target + u'\'');
+        QCOMPARE(shown().size() > 1 ? shown()[1].title : QString(), row.box);
+        if (done && !closing) action("mnuSave")->trigger();  // saving again does not grow it
+        QCOMPARE(QFileInfo::exists(at(row.written)), !row.bytes.isNull());
+        QCOMPARE(ReadAll(at(row.written)), row.bytes);
+        QCOMPARE(window().GetDocumentPath(), !done ? before : closing ? kUntitled : target);
+        QCOMPARE(text()->text().isEmpty(), closing && done);
+        if (!closing || !done) return;
         text()->insertPlainText(u"ret"_s);
         action("mnuSave")->trigger();
-        QCOMPARE(ReadAll(path), QByteArray("nop\nret\n"));
+        QCOMPARE(ReadAll(at(u"Новый файл.asm"_s)), QByteArray("ret\r\n"));
     }
 
-    // A failing file command shows its box and changes neither the text nor the title.
-    void fileErrorsChangeNothing_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("textPart");
-        QTest::newRow("save unrepresentable") << u"save"_s << u"keep.asm"_s << u"Ошибка кодировки"_s << u"строке 2"_s;
-        QTest::newRow("save into no folder") << u"save"_s << u"no/x.asm"_s << u"Ошибка"_s << u"no/x.asm"_s;
-        QTest::newRow("open a folder") << u"open"_s << QString() << u"Ошибка"_s << u"папка"_s;
-        QTest::newRow("drop a vanished file") << u"drop"_s << u"gone.asm"_s << u"Ошибка"_s << u"gone.asm"_s;
+    void loading_data() {
+        QTest::addColumn<LoadRow>("row");
+        const QByteArray longLine = QByteArray(40000, 'A') + "\r\n";
+        QTest::newRow("open") << LoadRow{u"open"_s, u"a b.asm"_s, "nop\r\n", {}};
+        QTest::newRow("open a folder") << LoadRow{u"open"_s, u"."_s, {}, u"папка"_s};
+        QTest::newRow("open a line too long") << LoadRow{u"open"_s, u"long.asm"_s, longLine, u"long.asm»: строка 1"_s};
+        QTest::newRow("drop") << LoadRow{u"drop"_s, u"drop.asm"_s, "ret\n", {}};
+        QTest::newRow("drop .ASM") << LoadRow{u"drop"_s, u"DROP.ASM"_s, "ret\n", u"-"_s};
+        QTest::newRow("drop .inc") << LoadRow{u"drop"_s, u"drop.inc"_s, "ret\n", u"-"_s};
+        QTest::newRow("drop remote") << LoadRow{u"drop"_s, u"@smb://server/share/drop.asm"_s, {}, u"-"_s};
+        QTest::newRow("drop relative") << LoadRow{u"drop"_s, u"@drop.asm"_s, {}, u"-"_s};
+        QTest::newRow("drop a vanished file") << LoadRow{u"drop"_s, u"gone.asm"_s, {}, u"gone.asm"_s};
+        QTest::newRow("paste a line too long") << LoadRow{u"paste"_s, {}, longLine, u"Текст не вставлен"_s};
     }
-    void fileErrorsChangeNothing() {
-        QFETCH(QString, command);
-        QFETCH(QString, path);
-        QFETCH(QString, title);
-        QFETCH(QString, textPart);
-        WriteAll(at(u"keep.asm"_s), "old\r\n");
-        const QString source = command == u"save"_s && path == u"keep.asm"_s ? u"nop\nret ; ✓"_s : u"nop"_s;
-        text()->setText(source);
-        if (command == u"save"_s) {
-            dialogs_.files << at(path);
-            action("mnuSaveAs")->trigger();
-        } else if (command == u"open"_s) {
-            dialogs_.files << work_.path();
-            action("mnuOpen")->trigger();
+    void loading() {
+        QFETCH(LoadRow, row);
+        text()->setText(u"before"_s);
+        const bool address = row.name.startsWith(u'@');
+        const QString path = address ? row.name.mid(1) : at(row.name);
+        if (!row.bytes.isNull() && row.how != u"paste"_s) WriteAll(path, row.bytes);
+        if (row.how == u"open"_s) {
+            open(path);
+        } else if (row.how == u"paste"_s) {
+            QGuiApplication::clipboard()->setText(QString::fromLatin1(row.bytes));
+            text()->moveCursor(QTextCursor::End);
+            text()->paste();
         } else {
-            window().DropFiles({at(path)});
+            QMimeData data;
+            data.setUrls({address ? QUrl(path) : QUrl::fromLocalFile(path), QUrl::fromLocalFile(at(u"b.asm"_s))});
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(text()->viewport(), &enter);
+            QCOMPARE(enter.isAccepted(), row.refusal != u"-"_s);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(text()->viewport(), &drop);  // the window keeps its own rule
         }
-        QCOMPARE(shown().last().title, title);
-        QVERIFY2(shown().last().text.contains(textPart), qPrintable(shown().last().text));
-        QCOMPARE(text()->text(), source);
-        QCOMPARE(window().GetDocumentPath(), u"Новый файл"_s);
-        QCOMPARE(ReadAll(at(u"keep.asm"_s)), QByteArray("old\r\n"));
+        const bool loaded = row.refusal.isEmpty();
+        QCOMPARE(text()->text(), loaded ? QString::fromLatin1(row.bytes).replace(u"\r\n"_s, u"\n"_s) : u"before"_s);
+        QCOMPARE(window().GetDocumentPath(), loaded ? path : kUntitled);
+        const bool box = !loaded && row.refusal != u"-"_s;
+        QCOMPARE(shown().size(), box ? 1 : 0);
+        if (box)
+            QVERIFY2(shown()[0].title == u"Ошибка"_s && shown()[0].text.contains(row.refusal),
+                     qPrintable(shown()[0].text));
         QVERIFY(!QFileInfo::exists(at(u"gone.asm"_s)));  // a drop creates nothing
     }
 
-    void closeAsks_data() {
-        QTest::addColumn<bool>("yes");
-        QTest::newRow("yes") << true;
-        QTest::newRow("no") << false;
-    }
-    void closeAsks() {
-        QFETCH(bool, yes);
-        text()->setText(u"text"_s);
-        dialogs_.answers << yes;
-        action("mnuClose")->trigger();
-        QCOMPARE(shown()[0].title, u"Подтверждение закрытия файла"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите закрыть файл 'Новый файл.asm' ?"_s);
-        QCOMPARE(text()->text(), yes ? QString() : u"text"_s);
-        QVERIFY(QDir(work_.path()).entryList(QDir::Files).isEmpty());  // nothing saved
-    }
-
-    void dropRules_data() {
-        QTest::addColumn<QString>("file");  // "@" stands for the work folder
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("local .asm") << u"@/drop.asm"_s << true;
-        QTest::newRow("upper .ASM") << u"@/DROP.ASM"_s << false;
-        QTest::newRow("relative path") << u"drop.asm"_s << false;
-        QTest::newRow("remote") << u"smb://server/share/drop.asm"_s << false;
-    }
-    void dropRules() {
-        QFETCH(QString, file);
-        QFETCH(bool, accepted);
-        file.replace(u'@', work_.path());
-        WriteAll(file.startsWith(u'/') ? file : at(u"drop.asm"_s), "ret\n");
-        text()->setText(u"before"_s);
-        window().DropFiles({file, at(u"second.asm"_s)});
-        QCOMPARE(text()->text(), accepted ? u"ret\n"_s : u"before"_s);
-        QCOMPARE(window().GetDocumentPath(), accepted ? file : u"Новый файл"_s);
-        QVERIFY(shown().isEmpty());
-    }
-
-    void realDropEventReachesTheWindow() {
-        WriteAll(at(u"real drop.asm"_s), "nop\n");
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(at(u"real drop.asm"_s))});
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(text()->viewport(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(text()->viewport(), &drop);
-        QCOMPARE(window().GetDocumentPath(), at(u"real drop.asm"_s));
-    }
-
-    void productsFromTheWindow_data() {
-        QTest::addColumn<QString>("document");  // empty: untitled
-        QTest::newRow("untitled") << QString();
-        QTest::newRow("titled") << u"src/demo.asm"_s;
-    }
     void productsFromTheWindow() {
-        QFETCH(QString, document);
-        QString base = u"Новый файл"_s;
-        if (!document.isEmpty()) {
-            QDir().mkpath(at(u"src"_s));
-            window().SetDocumentPath(at(document));
-            base = at(u"src/demo"_s);
-        }
         text()->setText(u"nop\nret"_s);
         QVERIFY(run("mnuCreateBIN").ok() && run("mnuCreateHEX").ok() && run("mnuCreateBAS").ok());
-        const QDir work(work_.path());
-        QCOMPARE(ReadAll(work.absoluteFilePath(base + u".bin"_s)), QByteArray("\x90\xC3"));
-        QCOMPARE(ReadAll(work.absoluteFilePath(base + u".bas"_s)), ModuleText(u"90C3"_s).toLatin1());
+        QCOMPARE(ReadAll(at(u"Новый файл.bin"_s)), QByteArray("\x90\xC3"));
+        QCOMPARE(ReadAll(at(u"Новый файл.bas"_s)), ModuleText(u"90C3"_s).toLatin1());
         QCOMPARE(shown().size(), 3);
-        QCOMPARE(shown()[0].title, u"Создание BIN файла"_s);
-        QCOMPARE(shown()[1].title, u"Создание HEX строки"_s);
+        QCOMPARE(shown()[0].title + shown()[1].title + shown()[2].title,
+                 u"Создание BIN файлаСоздание HEX строкиСоздание BAS файла"_s);
         QCOMPARE(shown()[1].text, u"90C3"_s);
         QCOMPARE(dialogs_.notes.prompts, QStringList{u"В текстовом поле содержатся HEX коды байт"_s});
-        QCOMPARE(shown()[2].title, u"Создание BAS файла"_s);
-        QVERIFY(shown()[2].text.startsWith(u"Файл модуля \""_s + base + u".bas\" создан успешно\r\n"_s));
-        QCOMPARE(text()->text(), u"nop\nret"_s);  // neither the text nor the title changes
-        QCOMPARE(window().GetDocumentPath(), document.isEmpty() ? u"Новый файл"_s : at(document));
+        QVERIFY(shown()[2].text.startsWith(u"Файл модуля \"Новый файл.bas\" создан успешно\r\n"_s));
+        QCOMPARE(text()->text() + window().GetDocumentPath(), u"nop\nretНовый файл"_s);  // neither changes
     }
 
     void assemblyErrorMarksItsLines() {
@@ -321,71 +314,53 @@ private slots:
         QVERIFY(text()->markedLines().isEmpty());
     }
 
-    // A slow run shows its progress box, keeps the window answering, and can be stopped.
-    void slowRunCanBeCancelled() {
-        text()->setText(u"%pragma limit rep 2000000000\n%assign i 0\n%rep 1000000000\n%assign i i+1\n%endrep\n"_s);
+    // Exit asks first; asked during a run, its question stays on top: no progress box over it, and the
+    // run's report waits for the answer. A slow run shows its progress box, which stops it.
+    void exitAsks_data() {
+        QTest::addColumn<QString>("source");  // of a HEX run going on meanwhile; empty: none
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Ctrl+Q, yes") << QString() << true;
+        QTest::newRow("close button, no") << QString() << false;
+        QTest::newRow("during a slow run, yes") << kSlowSource << true;
+        QTest::newRow("during a slow run, no: it goes on until cancelled") << kSlowSource << false;
+        QTest::newRow("a run ending meanwhile, no: its report waits") << u"ret"_s << false;
+    }
+    void exitAsks() {
+        QFETCH(QString, source);
+        QFETCH(bool, yes);
+        const QString copy = QCoreApplication::applicationDirPath() + u"/.nasmw"_s;
+        text()->setText(source.isEmpty() ? u"ret"_s : source);
         QSignalSpy finished(window_.get(), &frmMain::commandFinished);
-        action("mnuCreateBAS")->trigger();
-        for (const char *name :
-             {"mnuOpen", "mnuSave", "mnuSaveAs", "mnuClose", "mnuCreateBIN", "mnuCreateHEX", "mnuCreateBAS"})
-            QVERIFY2(!action(name)->isEnabled(), name);
-        QVERIFY(action("mnuExit")->isEnabled());
-        QProgressDialog *progress = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (progress = window().findChild<QProgressDialog *>(u"progressBox"_s)) && progress->isVisible(), 5000);
-        QCOMPARE(progress->labelText(), u"Ассемблирование…"_s);
-        QPushButton *cancel = progress->findChild<QPushButton *>();
+        action("mnuCreateHEX")->trigger();
+        if (source.isEmpty()) QVERIFY(finished.wait(60000) && QFileInfo::exists(copy));
+        for (const char *name : {"mnuOpen", "mnuSave", "mnuSaveAs", "mnuClose", "mnuCreateBIN", "mnuCreateBAS"})
+            QVERIFY2(action(name)->isEnabled() == source.isEmpty() && action("mnuExit")->isEnabled(), name);
+        shown().clear();
+        dialogs_.answers << yes;
+        dialogs_.during = [&] {
+            QTest::qWait(source.isEmpty() ? 0 : 1500);
+            QVERIFY(!progress() || !progress()->isVisible());
+            QCOMPARE(shown().size(), 1);
+        };
+        if (source.isEmpty() && yes)
+            QTest::keyClick(window_.get(), Qt::Key_Q, Qt::ControlModifier);
+        else
+            window().close();
+        QCOMPARE(shown()[0].title + u'|' + shown()[0].text,
+                 u"Подтверждение|Вы уверены, что хотите завершить работу?"_s);
+        QCOMPARE(window().isVisible(), !yes);
+        QCOMPARE(QFileInfo::exists(copy), !yes);
+        if (source == u"ret"_s) QTRY_COMPARE(shown().size(), 2);
+        QCOMPARE(shown().last().title, source == u"ret"_s ? u"Создание HEX строки"_s : u"Подтверждение"_s);
+        if (yes || source != kSlowSource) return;
+        QTRY_VERIFY_WITH_TIMEOUT(progress() && progress()->isVisible(), 5000);
+        QCOMPARE(progress()->labelText(), u"Ассемблирование…"_s);
+        QPushButton *cancel = progress()->findChild<QPushButton *>();
         QCOMPARE(cancel->text(), u"Отмена"_s);
         QTest::mouseClick(cancel, Qt::LeftButton);
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.first().first().value<Outcome>().failure, Outcome::Failure::Cancelled);
-        QVERIFY(shown().isEmpty());
-        QVERIFY(!QFileInfo::exists(at(u"Новый файл.bas"_s)));
-        QVERIFY(action("mnuCreateBAS")->isEnabled());
-    }
-
-    // In the text area Ctrl+X keeps its editing meaning: it cuts, and asks nothing.
-    void ctrlXInTheTextAreaCuts() {
-        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-        text()->setText(u"cut me"_s);
-        text()->setFocus();
-        text()->selectAll();
-        QTest::keyClick(text(), Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(text()->text(), QString());
-        QVERIFY(shown().isEmpty());
-    }
-
-    void exitAsks_data() {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<bool>("yes");
-        for (const char *start : {"mnuExit", "Ctrl+Q", "close button"}) {
-            QTest::addRow("%s, yes", start) << QString::fromLatin1(start) << true;
-            QTest::addRow("%s, no", start) << QString::fromLatin1(start) << false;
-        }
-    }
-    void exitAsks() {
-        QFETCH(QString, start);
-        QFETCH(bool, yes);
-        const QString copy = QCoreApplication::applicationDirPath() + u"/.nasmw"_s;
-        text()->setText(u"ret"_s);
-        QVERIFY(run("mnuCreateHEX").ok());  // the program's copy is in place
-        QVERIFY(QFileInfo::exists(copy));
-        shown().clear();
-        dialogs_.answers << yes;
-        if (start == u"mnuExit"_s) {
-            action("mnuExit")->trigger();
-        } else if (start == u"Ctrl+Q"_s) {
-            QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-            QTest::keyClick(window_.get(), Qt::Key_Q, Qt::ControlModifier);
-        } else {
-            window().close();
-        }
-        QCOMPARE(shown().size(), 1);
-        QCOMPARE(shown()[0].title, u"Подтверждение"_s);
-        QCOMPARE(shown()[0].text, u"Вы уверены, что хотите завершить работу?"_s);
-        QCOMPARE(window().isVisible(), !yes);
-        QCOMPARE(QFileInfo::exists(copy), !yes);
-        QCOMPARE(text()->text(), u"ret"_s);
+        QVERIFY(shown().size() == 1 && action("mnuCreateBAS")->isEnabled());
     }
 };
 

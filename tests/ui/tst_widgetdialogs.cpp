@@ -1,7 +1,5 @@
 // The real boxes and dialogs, driven as a user would: what they show, which
-// buttons they offer, what they return.
-#include "asmedit.h"
-#include "frmmain.h"
+// buttons and keys they answer, what they return.
 #include "programsetup.h"
 #include "testsupport.h"
 #include "textentrybox.h"
@@ -14,23 +12,27 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <functional>
 
 namespace {
 
-// Runs the action on the next modal box once it is up (the box's exec() blocks).
+// Runs the action on the next modal box once it is up (the box's exec() blocks),
+// then closes the box if the action left it open, so that a failed check fails at once.
 void OnNextModal(std::function<void(QWidget *)> action) {
     auto *timer = new QTimer;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            timer->deleteLater();
-            timer->stop();
-            action(modal);
-        }
+        QPointer<QWidget> modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        timer->deleteLater();
+        timer->stop();
+        action(modal);
+        if (modal && modal->isVisible()) modal->hide();
     });
     timer->start();
 }
@@ -50,55 +52,71 @@ class TestWidgetDialogs : public QObject {
     WidgetDialogs dialogs_{nullptr};
 
 private slots:
-    void initTestCase() { QVERIFY(InstallRussianTranslations(*QCoreApplication::instance())); }
-
-    void questionOffersYesAndNoInRussian_data() {
-        QTest::addColumn<QString>("click");
-        QTest::newRow("yes") << u"Да"_s;
-        QTest::newRow("no") << u"Нет"_s;
+    void initTestCase() {
+        SetUpWindowProgram(static_cast<QApplication &>(*QCoreApplication::instance()));
+        QCOMPARE(QLocale::system().name(), u"ru_RU"_s);  // the file dialogs' sizes and dates
+        QCOMPARE(QLocale().language(), QLocale::Russian);
     }
-    void questionOffersYesAndNoInRussian() {
+
+    // A question offers Yes and No in Russian and nothing else; however long a report, its box fits
+    // the screen and keeps the whole text.
+    void boxes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("click");  // "Да" or "Нет": a question; "OK": an error box
+        QString lines;
+        for (int i = 1; i <= 300; ++i) lines += u"Новый файл:%1: error: parser: instruction expected\r\n"_s.arg(i);
+        QTest::newRow("question, yes") << u"Вы уверены?"_s << u"Да"_s;
+        QTest::newRow("question, no") << u"Вы уверены?"_s << u"Нет"_s;
+        QTest::newRow("300 error lines") << lines << u"OK"_s;
+        QTest::newRow("a line of 20,000 characters") << QString(20000, u'x') << u"OK"_s;
+    }
+    void boxes() {
+        QFETCH(QString, text);
         QFETCH(QString, click);
+        const bool question = click != u"OK"_s;
         OnNextModal([&](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
-            QVERIFY(box && box->windowTitle() == u"Подтверждение"_s && box->text() == u"Вы уверены?"_s);
-            QCOMPARE(box->icon(), QMessageBox::Question);
-            QCOMPARE(box->buttons().size(), 2);
-            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
-            QCOMPARE(box->escapeButton(), nullptr);  // no way out but Yes or No
+            QVERIFY(box && box->windowTitle() == u"Подтверждение"_s);
+            QVERIFY(box->screen()->availableGeometry().contains(QRect(box->pos(), box->frameGeometry().size())));
+            if (question) {
+                QVERIFY(box->text() == text && box->icon() == QMessageBox::Question && box->buttons().size() == 2);
+                QVERIFY(box->defaultButton() == box->button(QMessageBox::Yes) && !box->escapeButton());  // no way out
+            } else {
+                QCOMPARE(box->detailedText(), QString(text).replace(u"\r\n"_s, u"\n"_s));
+            }
             Click(box, click);
         });
-        QCOMPARE(dialogs_.Question(u"Подтверждение"_s, u"Вы уверены?"_s), click == u"Да"_s);
+        if (question)
+            QCOMPARE(dialogs_.Question(u"Подтверждение"_s, text), click == u"Да"_s);
+        else
+            dialogs_.ShowError(u"Подтверждение"_s, text);
     }
 
+    // Opened, the whole string is selected: Ctrl+C copies it whole, Enter presses OK.
     void textEntryBoxHoldsTheWholeText_data() {
         QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("short, OK") << 8 << true;
-        QTest::newRow("short, cancel") << 8 << false;
-        QTest::newRow("1 MiB as hex, copied") << 2 * 1024 * 1024 << true;
+        QTest::newRow("short") << 8;
+        QTest::newRow("32,768 characters") << 32768;
+        QTest::newRow("1 MiB as hex") << 2 * 1024 * 1024;
     }
     void textEntryBoxHoldsTheWholeText() {
         QFETCH(int, length);
-        QFETCH(bool, ok);
         QString hex(length, u'0');
         for (int i = 0; i < length; ++i) hex[i] = QLatin1Char("0123456789ABCDEF"[i % 16]);
+        QGuiApplication::clipboard()->clear();
         OnNextModal([&](QWidget *modal) {
             auto *box = qobject_cast<TextEntryBox *>(modal);
             QVERIFY(box && box->windowTitle() == u"Создание HEX строки"_s);
             QCOMPARE(box->findChild<QLabel *>()->text(), u"В текстовом поле содержатся HEX коды байт"_s);
-            QCOMPARE(box->contents(), hex);
-            if (auto *lines = box->findChild<QPlainTextEdit *>()) {
-                // Select all and copy: the clipboard gets the string whole, without breaks.
-                lines->selectAll();
-                lines->copy();
-                QCOMPARE(QGuiApplication::clipboard()->text(), hex);
-            }
-            Click(box, ok ? u"OK"_s : u"Отмена"_s);
+            QWidget *field = box->findChild<QLineEdit *>();
+            if (!field) field = box->findChild<QPlainTextEdit *>();
+            QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+            QCOMPARE(QGuiApplication::clipboard()->text(), hex);
+            QTest::keyClick(field, Qt::Key_Return);
         });
         QCOMPARE(
             dialogs_.ShowTextForCopy(u"Создание HEX строки"_s, u"В текстовом поле содержатся HEX коды байт"_s, hex),
-            ok ? hex : QString());
+            hex);
     }
 
     // The dialog asks nothing more: an existing name is not questioned, no extension is added.
@@ -121,23 +139,13 @@ private slots:
         QDir::setCurrent(old);
         QCOMPARE(QFileInfo(chosen).canonicalFilePath(), QFileInfo(dir.filePath(u"exists"_s)).canonicalFilePath());
     }
-
-    // The window with its own boxes: the wiring from menu item to box and back.
-    void windowUsesItsRealBoxes() {
-        frmMain window;
-        window.show();
-        window.textArea()->setText(u"kept"_s);
-        OnNextModal([](QWidget *modal) {
-            QCOMPARE(modal->windowTitle(), u"Подтверждение закрытия файла"_s);
-            Click(modal, u"Нет"_s);
-        });
-        window.findChild<QAction *>(u"mnuClose"_s)->trigger();
-        QCOMPARE(window.textArea()->text(), u"kept"_s);
-        OnNextModal([](QWidget *modal) { Click(modal, u"Да"_s); });
-        window.close();
-        QVERIFY(!window.isVisible());
-    }
 };
 
-QTEST_MAIN(TestWidgetDialogs)
+int main(int argc, char *argv[]) {
+    PrepareRussianLocale();  // as the program's own start does
+    QApplication app(argc, argv);
+    TestWidgetDialogs test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_widgetdialogs.moc"
