@@ -187,7 +187,7 @@ bool frmMain::LoadDocument(const QString &path, bool createMissing) {
         if (read.ok()) {
             if (const auto line = AsmEdit::FirstTooLongLine(read.source.text)) {
                 error = FileErrorMessage(
-                    QStringLiteral("открыть файл"), path, 0,
+                    QStringLiteral("открыть файл"), path,
                     QStringLiteral("строка ") + Count(line->number) + QLatin1Char(' ') + LineLimitReason(line->length));
             } else {
                 txtAsm->setText(read.source.text);
