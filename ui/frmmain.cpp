@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "platform.h"
 #include "sourcefile.h"
+#include "trialbox.h"
 #include "widgetdialogs.h"
 
 #include <QCloseEvent>
@@ -155,6 +156,9 @@ void frmMain::BuildMenus() {
             QKeySequence(QStringLiteral("Shift+F6")), &frmMain::CreateHexString);
     addItem(project, mnuCreateBAS, "mnuCreateBAS", QStringLiteral("Создать BAS модуль"),
             QKeySequence(QStringLiteral("Shift+F7")), &frmMain::CreateBasModule);
+    project->addSeparator()->setObjectName(QStringLiteral("mnuSeparator2"));
+    addItem(project, mnuTryCall, "mnuTryCall", QStringLiteral("Проверить вызов…"),
+            QKeySequence(QStringLiteral("Shift+F8")), &frmMain::TryCallFunction);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Справка"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -284,8 +288,41 @@ void frmMain::CreateBasModule() {
     });
 }
 
-void frmMain::RunCommand(Command command) {
+void frmMain::TryCallFunction() {
+    if (!trialBox_) {
+        trialBox_ = new TrialBox(this);
+        connect(trialBox_, &TrialBox::tryRequested, this, &frmMain::RunTrial);
+    }
+    trialBox_->show();
+    trialBox_->raise();
+    trialBox_->activateWindow();
+}
+
+void frmMain::RunTrial(const QStringList &parameters) {
+    const ParsedCallParams params = ParseCallParams(parameters);
+    if (!params) {
+        Asking([&] { dialogs_.ShowError(TrialTitle(), params.error); });
+        return;
+    }
+    auto trial = std::make_shared<TrialRun>();
+    RunCommand(
+        [trial, list = params.params](const QString &source, const QString &path, UserNotifier &notifier,
+                                      const RunRequest &request) {
+            *trial = TryCall(source, path, list, request);
+            const Outcome &outcome = trial->outcome;
+            if (!outcome.ok() && outcome.failure != Outcome::Failure::Cancelled)
+                notifier.ShowError(outcome.title, outcome.text);
+            return outcome;
+        },
+        [this, trial] {
+            trialBox_->showReport(trial->report);
+            if (trial->stoppingLine > 0) txtAsm->markLines({trial->stoppingLine});
+        });
+}
+
+void frmMain::RunCommand(Command command, std::function<void()> after) {
     if (running_) return;
+    afterRun_ = std::move(after);
     WithMemory(QStringLiteral("ассемблировать"), [&] {
         const QString source = txtAsm->text();
         const QString documentPath = GetDocumentPath();
@@ -366,6 +403,7 @@ void frmMain::CommandEnded(const Outcome &outcome, std::shared_ptr<const Deferre
     else if (outcome.ok())
         txtAsm->clearMarks();
     WithMemory(QStringLiteral("показать результат для"), [&] { Asking([&] { reports->ReplayTo(dialogs_); }); });
+    if (const auto after = std::exchange(afterRun_, {}); after && outcome.ok()) after();
     emit commandFinished(outcome);
 }
 
@@ -373,8 +411,10 @@ void frmMain::SetBusy(bool busy) {
     running_ = busy;
     ++runNumber_;
     progressDue_ = false;
-    for (QAction *action : {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS})
+    for (QAction *action :
+         {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS, mnuTryCall})
         action->setEnabled(!busy);
+    if (trialBox_) trialBox_->setBusy(busy);
     if (progress_) {  // gone before any report is shown
         progress_->hide();
         delete std::exchange(progress_, nullptr);

@@ -17,6 +17,7 @@ class Dialogs;
 class DeferredNotifier;
 class QAction;
 class QProgressDialog;
+class TrialBox;
 
 Q_DECLARE_METATYPE(Outcome)
 
@@ -45,6 +46,10 @@ public:
     void CreateBinFile();
     void CreateHexString();
     void CreateBasModule();
+    // The trial box: the current text's code called in the emulator.
+    void TryCallFunction();
+    void RunTrial(const QStringList &parameters);
+    TrialBox *trialBox() const { return trialBox_; }
     bool isAssembling() const { return running_; }
 
     void ShowAbout();
@@ -71,7 +76,8 @@ private:
     void FollowWindowSize();
     bool LoadDocument(const QString &path, bool createMissing);
     void SaveTo(const QString &path);
-    void RunCommand(Command command);
+    // after runs once the command succeeded and its reports were shown.
+    void RunCommand(Command command, std::function<void()> after = {});
     void StartWorker(Command command, const QString &source, const QString &documentPath);
     void CommandEnded(const Outcome &outcome, std::shared_ptr<const DeferredNotifier> reports,
                       const QString &documentPath);
@@ -106,7 +112,10 @@ private:
     QAction *mnuCreateBIN = nullptr;
     QAction *mnuCreateHEX = nullptr;
     QAction *mnuCreateBAS = nullptr;
+    QAction *mnuTryCall = nullptr;
     QAction *mnuAbout = nullptr;
+    TrialBox *trialBox_ = nullptr;
+    std::function<void()> afterRun_;
 
     bool running_ = false;
     bool exiting_ = false;

@@ -13,9 +13,9 @@ TrialBox::TrialBox(QWidget *parent) : QDialog(parent) {
     setObjectName(QStringLiteral("trialBox"));
     setWindowTitle(QStringLiteral("Проверка вызова"));
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral(
-        "Параметры, как их передаёт VB: число (10, -5, &H1F, 0x1F), buf:N (буфер из N нулевых байт)\n"
-        "или hex:0102FF (буфер с этими байтами). Пустое поле — 0.")));
+    layout->addWidget(new QLabel(
+        QStringLiteral("Параметры, как их передаёт VB: число (10, -5, &H1F, 0x1F), buf:N (буфер из N нулевых байт)\n"
+                       "или hex:0102FF (буфер с этими байтами). Пустое поле — 0.")));
     auto *form = new QFormLayout;
     for (int i = 1; i <= 4; ++i) {
         auto *field = new QLineEdit;

@@ -6,6 +6,7 @@
 #include "geometry.h"
 #include "renderers.h"
 #include "testsupport.h"
+#include "trialbox.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -154,7 +155,8 @@ private slots:
                  u"mnuFile=Файл, mnuOpen|Открыть|Ctrl+O, mnuSave|Сохранить|Ctrl+S, mnuSaveAs|Сохранить Как|, "
                  "mnuClose|Закрыть|Ctrl+X, mnuSeparator1|-|, mnuExit|Выход|Ctrl+Q, mnuProject=Проект, "
                  "mnuCreateBIN|Создать BIN файл|Shift+F5, mnuCreateHEX|Создать HEX строку|Shift+F6, "
-                 "mnuCreateBAS|Создать BAS модуль|Shift+F7, mnuHelp=Справка, mnuAbout|О программе|"_s);
+                 "mnuCreateBAS|Создать BAS модуль|Shift+F7, mnuSeparator2|-|, mnuTryCall|Проверить вызов…|Shift+F8, "
+                 "mnuHelp=Справка, mnuAbout|О программе|"_s);
         action("mnuAbout")->trigger();
         QCOMPARE(shown()[0].title, u"О программе"_s);
         QVERIFY(shown()[0].text.startsWith(u"Разработано: Zentaro Software\r\nWeb Site: "_s));
@@ -291,6 +293,27 @@ private slots:
         QCOMPARE(dialogs_.notes.prompts, QStringList{u"В текстовом поле содержатся HEX коды байт"_s});
         QVERIFY(shown()[2].text.startsWith(u"Файл модуля \"Новый файл.bas\" создан успешно\r\n"_s));
         QCOMPARE(text()->text() + window().GetDocumentPath(), u"nop\nretНовый файл"_s);  // neither changes
+    }
+
+    // The trial box calls the code as VB would; a stopped call marks its line; a bad field is refused by name.
+    void trialFromTheWindow() {
+        action("mnuTryCall")->trigger();
+        TrialBox *box = window().trialBox();
+        QVERIFY(box && box->isVisible() && box->windowTitle() == u"Проверка вызова"_s);
+        const auto tryWith = [&](const QString &source, const QStringList &parameters) {
+            text()->setText(source);
+            box->setParameters(parameters);
+            QSignalSpy finished(window_.get(), &frmMain::commandFinished);
+            box->findChild<QPushButton *>(u"cmdTry"_s)->click();
+            return !shown().isEmpty() || finished.wait(60000);  // a refused field starts no run
+        };
+        QVERIFY(tryWith(u"bits 32\nmov eax, [esp+4]\nmov eax, [eax]\nret 16"_s, {u"hex:2A000000"_s}));
+        QVERIFY2(box->report().startsWith(u"EAX = 42 (&H0000002A)\n"_s), qPrintable(box->report()));
+        QVERIFY(tryWith(u"bits 32\nnop\nmov eax, [0]\nret 16"_s, {}));
+        QCOMPARE(text()->markedLines(), QList<int>{3});
+        QVERIFY(tryWith(u"ret"_s, {u"1"_s, u"zz"_s}));
+        QCOMPARE(shown().last().title, u"Проверка вызова"_s);
+        QVERIFY(shown().last().text.startsWith(u"Параметр P2"_s));
     }
 
     void assemblyErrorMarksItsLines() {
