@@ -19,6 +19,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QTimer>
 
 #include <cerrno>
@@ -292,6 +293,16 @@ void frmMain::TryCallFunction() {
     if (!trialBox_) {
         trialBox_ = new TrialBox(this);
         connect(trialBox_, &TrialBox::tryRequested, this, &frmMain::RunTrial);
+        // Beside the window where the screen has room, so that a marked line stays in sight.
+        trialBox_->adjustSize();
+        const QRect screen = this->screen()->availableGeometry();
+        const QSize size = trialBox_->frameGeometry().size();
+        for (const QPoint beside :
+             {frameGeometry().topRight() + QPoint(4, 0), frameGeometry().topLeft() - QPoint(size.width() + 4, 0)}) {
+            if (!screen.contains(QRect(beside, size))) continue;
+            trialBox_->move(beside);
+            break;
+        }
     }
     trialBox_->show();
     trialBox_->raise();

@@ -28,9 +28,9 @@ TrialBox::TrialBox(QWidget *parent) : QDialog(parent) {
     report_ = new QPlainTextEdit;
     report_->setObjectName(QStringLiteral("txtReport"));
     report_->setReadOnly(true);
-    report_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    report_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     report_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    report_->setMinimumSize(640, 360);
+    report_->setMinimumSize(560, 320);
     layout->addWidget(report_, 1);
 
     auto *buttons = new QDialogButtonBox;
