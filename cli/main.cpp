@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <limits>
 #include <new>
@@ -101,7 +102,7 @@ public:
         return {};
     }
     void ShowError(const QString &title, const QString &text) override {
-        err_.WriteText(title + QLatin1StringView(": ") + text + QLatin1Char('\n'));
+        err_.WriteText(title + QLatin1StringView(": ") + text + QLatin1Char('\n'), stop_);
     }
 
 private:
@@ -111,8 +112,10 @@ private:
 };
 
 // Ctrl+C, termination and a closed terminal ask the run to stop; it then
-// ends NASM and removes every file it made before exiting. A second signal
-// ends the program at once.
+// ends NASM and removes every file it made before exiting. A signal that
+// comes again after a while ends the program at once; one that comes right
+// after the first (as `timeout` sends one to the program and one to its group)
+// is the same request.
 void HandleStopSignals(std::stop_source stop) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -124,8 +127,11 @@ void HandleStopSignals(std::stop_source stop) {
         int received = 0;
         sigwait(&stopSignals, &received);
         stop.request_stop();
-        sigwait(&stopSignals, &received);
-        _exit(kInterrupted);
+        const auto first = std::chrono::steady_clock::now();
+        for (;;) {
+            sigwait(&stopSignals, &received);
+            if (std::chrono::steady_clock::now() - first > std::chrono::seconds(2)) _exit(kInterrupted);
+        }
     }).detach();
 }
 
@@ -164,7 +170,7 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
 
     const QString appFolder = platform::AppPath();
     const ProvidedAssembler assembler = ProvideAssembler(appFolder, CopyPlace::PrivateOnly);
-    if (!assembler.ok()) return fail(assembler.error, kAssemblyFailed);
+    if (!assembler.ok()) return fail(assembler.error, kUsage);
     // The per-run copy (when no cache folder is usable) goes on every path.
     const std::unique_ptr<const ProvidedAssembler, void (*)(const ProvidedAssembler *)> removal(
         &assembler, [](const ProvidedAssembler *provided) { RemoveAssembler(*provided); });
@@ -199,14 +205,17 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
         case CliOptions::Product::None:
             break;
     }
-    if (!outcome.ok() && (options.product == CliOptions::Product::List || options.product == CliOptions::Product::Call))
+    if (!outcome.ok() && outcome.failure != Outcome::Failure::Cancelled &&
+        (options.product == CliOptions::Product::List || options.product == CliOptions::Product::Call))
         notifier.ShowError(outcome.title, outcome.text);
     if (stop.stop_requested()) return kInterrupted;
     // Warnings of a successful run go to standard error, as NASM prints them,
     // and so do the mistakes that would crash the VB program.
-    if (outcome.ok() && !outcome.messages.isEmpty()) err.WriteText(outcome.messages + QLatin1Char('\n'));
+    if (outcome.ok() && !outcome.messages.isEmpty())
+        err.WriteText(outcome.messages + QLatin1Char('\n'), stop.get_token());
     for (const QString &warning : outcome.warnings)
-        err.WriteText(QStringLiteral("orvandine-convert: предупреждение: ") + warning + QLatin1Char('\n'));
+        err.WriteText(QStringLiteral("orvandine-convert: предупреждение: ") + warning + QLatin1Char('\n'),
+                      stop.get_token());
     if (outcome.ok() && callBroken) return kCallBroken;
     return ExitCodeOf(outcome);
 }
@@ -222,12 +231,11 @@ int main(int argc, char *argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     std::stop_source stop;
-    HandleStopSignals(stop);
-
     Stream out(STDOUT_FILENO, outputClosed);
     Stream err(STDERR_FILENO, false);
     int code = kOk;
     try {
+        HandleStopSignals(stop);
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("orvandine-convert"));
         QCoreApplication::setApplicationVersion(QStringLiteral(ORVANDINE_VERSION));
@@ -246,8 +254,10 @@ int main(int argc, char *argv[]) {
         } else {
             code = Convert(options, inputClosed, out, err, stop);
         }
-    } catch (const std::bad_alloc &) {
-        err.Write(QByteArrayView("orvandine-convert: Недостаточно памяти.\n"));
+    } catch (const std::exception &) {  // out of memory, or no thread could be started
+        err.Write(
+            QByteArrayView("orvandine-convert: Недостаточно памяти или других ресурсов системы; "
+                           "ничего не записано.\n"));
         return kUsage;
     }
     out.Close();

@@ -27,8 +27,10 @@ Outcome Report(Outcome outcome, UserNotifier &notifier) {
 Outcome WriteProduct(const QString &target, const QString &documentPath, QByteArrayView bytes, Outcome outcome,
                      const RunRequest &request) {
     QString error;
-    const QString current = platform::CurrentFolder(&error);
-    if (!current.isEmpty()) {
+    // Only a relative name needs the current folder, which may be gone.
+    const bool absolute = QDir::isAbsolutePath(target);
+    const QString current = absolute ? QString() : platform::CurrentFolder(&error);
+    if (absolute || !current.isEmpty()) {
         WriteOptions options;
         options.notSameAs = QDir(current).absoluteFilePath(documentPath);
         options.stop = request.stop;
@@ -54,6 +56,15 @@ AssemblerOutput AssembleWithListing(const QString &source, const QString &docume
     RunRequest listed = RequestFor(documentPath, request);
     listed.listing = true;
     return AssemblerRun(source, documentPath, listed);
+}
+
+// The listing of the document's own lines: the line break the run adds after
+// the text makes a line of its own, which the document does not have.
+QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &source) {
+    QList<ListingRow> rows = ParseListing(codepage::Decode(listing));
+    const qsizetype lines = source.count(u'\n') + (source.isEmpty() || source.endsWith(u'\n') ? 0 : 1);
+    rows.removeIf([lines](const ListingRow &row) { return row.level == 0 && row.line > lines && row.size == 0; });
+    return rows;
 }
 
 }  // namespace
@@ -116,7 +127,7 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     if (!run.outcome.ok()) return {std::move(run.outcome)};
     const TrialResult result = TrialCall(run.bytes, params);
     if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};
-    const QList<ListingRow> listing = ParseListing(codepage::Decode(run.listing));
+    const QList<ListingRow> listing = DocumentListing(run.listing, source);
     const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size());
     return {std::move(run.outcome), TrialReportText(result, listing, warnings, run.bytes.size()),
             StoppingLine(result, listing), result.returned(), result.contractKept()};
@@ -125,5 +136,5 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
 ListingRun ListSource(const QString &source, const QString &documentPath, const RunRequest &request) {
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome), {}};
-    return {std::move(run.outcome), ListingText(ParseListing(codepage::Decode(run.listing)))};
+    return {std::move(run.outcome), ListingText(DocumentListing(run.listing, source))};
 }

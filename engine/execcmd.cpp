@@ -22,6 +22,7 @@ QString StartFailureReason(const QString &program, const QProcess &process) {
     if (!info.exists()) return platform::ErrorReason(ENOENT);
     if (!info.isFile()) return platform::ErrorReason(EISDIR);
     if (!info.isExecutable()) return QStringLiteral("нет права на выполнение");
+    if (platform::NoExecMount(info.absolutePath())) return platform::NoExecReason();
     // Qt names the failed call and the system's own (English) text for the
     // error number: find the number, so that the reason is told in Russian.
     const QString text = process.errorString();
@@ -49,9 +50,15 @@ void PrepareChild(pid_t parent) {
 // Keeps what the program printed up to the cap, and drops the rest.
 void Collect(QProcess &process, ExecResult &result) {
     const QByteArray chunk = process.readAll();
+    if (result.outputCut) return;
     const qsizetype room = kMaxProgramOutput - result.output.size();
-    if (chunk.size() > room) result.outputCut = true;
-    if (room > 0) result.output += chunk.left(room);
+    if (chunk.size() <= room) {
+        result.output += chunk;
+        return;
+    }
+    result.outputCut = true;  // whole lines only
+    result.output += chunk.left(room);
+    result.output.truncate(result.output.lastIndexOf('\n') + 1);
 }
 
 }  // namespace
@@ -98,6 +105,7 @@ ExecResult ExecCmd(const QString &program, const QStringList &arguments, const Q
     if (stopped) return result;
     if (process.exitStatus() == QProcess::CrashExit) {
         result.status = ExecResult::Status::Crashed;
+        result.exitCode = process.exitCode();  // the signal that ended it
     } else {
         result.status = ExecResult::Status::Finished;
         result.exitCode = process.exitCode();

@@ -11,7 +11,7 @@ struct ExecResult {
     enum class Status {
         Finished,       // ended on its own; see exitCode
         FailedToStart,  // see error
-        Crashed,        // ended by a signal
+        Crashed,        // ended by a signal; exitCode is the signal
         Cancelled,      // stopped because a stop was requested
         TimedOut,       // stopped because it ran out of time
     };

@@ -102,7 +102,13 @@ FileRead ReadWholeFile(const QString &path, qint64 limit) {
     const QString action = QStringLiteral("прочитать файл");
     // Not blocking: opening a FIFO must not wait for a writer.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {{}, FileErrorMessage(action, path, errno)};
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};  // a socket cannot be opened at all: say what it is
+        if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode))
+            return {{}, FileErrorMessage(action, path, NotRegularReason(info.st_mode))};
+        return {{}, FileErrorMessage(action, path, error)};
+    }
     struct stat info {};
     FileRead read;
     if (::fstat(fd, &info) != 0) {
@@ -140,10 +146,11 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
     const QString action = QStringLiteral("записать файл");
     const QByteArray native = QFile::encodeName(path);
     struct stat old {};
-    const bool exists = ::stat(native.constData(), &old) == 0;
+    bool exists = (options.ownFile ? ::lstat(native.constData(), &old) : ::stat(native.constData(), &old)) == 0;
     if (!exists && errno != ENOENT) return FileErrorMessage(action, path, errno);
+    if (exists && options.ownFile && S_ISLNK(old.st_mode)) exists = false;  // the link itself is replaced
     struct stat link {};
-    if (!exists && ::lstat(native.constData(), &link) == 0)
+    if (!exists && !options.ownFile && ::lstat(native.constData(), &link) == 0)
         return FileErrorMessage(action, path, QStringLiteral("это ссылка на несуществующий файл"));
     if (exists && !S_ISREG(old.st_mode)) return FileErrorMessage(action, path, NotRegularReason(old.st_mode));
     struct stat source {};

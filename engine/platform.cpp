@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -69,6 +70,15 @@ int CreateExclusive(const QString &path) {
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     return fd >= 0 ? fd : -errno;
+}
+
+bool NoExecMount(const QString &folder) {
+    struct statvfs info {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &info) == 0 && (info.f_flag & ST_NOEXEC) != 0;
+}
+
+QString NoExecReason() {
+    return QStringLiteral("файловая система смонтирована без права запуска программ");
 }
 
 int LastError() {

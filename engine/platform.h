@@ -38,6 +38,10 @@ int CreateExclusive(const QString &path);
 // The error number of the last failed system call.
 int LastError();
 
+// True for a folder on a file system mounted without the right to run programs.
+bool NoExecMount(const QString &folder);
+QString NoExecReason();
+
 // A short Russian description of an error number.
 QString ErrorReason(int error);
 

@@ -10,6 +10,9 @@
 #include <QResource>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace {
@@ -30,6 +33,7 @@ QString WritePayload(const QString &path, QFileDevice::Permissions permissions) 
     if (!payload.open(QIODevice::ReadOnly)) return QStringLiteral("Ассемблер не найден в ресурсах программы.");
     WriteOptions options;
     options.permissions = permissions;
+    options.ownFile = true;
     const QString error = WriteFileAtomically(path, payload.readAll(), options);
     if (!error.isEmpty()) return error;
     if (!QFileInfo(path).isExecutable() && !platform::MakeExecutable(path))
@@ -42,6 +46,10 @@ QString WritePayload(const QString &path, QFileDevice::Permissions permissions) 
 // would fail every run, or have its output taken for the product. Comparing
 // the mapped file costs well under a millisecond.
 bool IsUsableCopy(const QString &path) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid())
+        return false;
     const QResource payload(QString::fromLatin1(payload::kResourcePath));
     QFile copy(path);
     if (!QFileInfo(path).isExecutable() || !copy.open(QIODevice::ReadOnly) || copy.size() != payload.size() ||
@@ -49,6 +57,22 @@ bool IsUsableCopy(const QString &path) {
         return false;
     const uchar *mapped = copy.map(0, copy.size());
     return mapped && std::memcmp(mapped, payload.data(), size_t(payload.size())) == 0;
+}
+
+// The private folder is used only when it is a real folder of this user's
+// (not a link to another), that programs may run from; then it is made
+// private.
+QString RefusedPrivateFolder(const QString &folder) {
+    const QString action = QStringLiteral("использовать папку");
+    struct stat info {};
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0) return FileErrorMessage(action, folder, errno);
+    if (!S_ISDIR(info.st_mode))
+        return FileErrorMessage(action, folder, QStringLiteral("это не папка, а ссылка или файл"));
+    if (info.st_uid != ::geteuid())
+        return FileErrorMessage(action, folder, QStringLiteral("папка принадлежит другому пользователю"));
+    if (platform::NoExecMount(folder)) return FileErrorMessage(action, folder, platform::NoExecReason());
+    ::chmod(QFile::encodeName(folder).constData(), S_IRWXU);
+    return {};
 }
 
 }  // namespace
@@ -84,13 +108,13 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, co
     if (!privateFolder.isEmpty()) {
         const QString copy = privateFolder + QLatin1StringView("/nasmw-") + payload::Id();
         if (IsUsableCopy(copy)) return {copy, {}, {}, {}};
-        if (QDir().mkpath(privateFolder)) {
-            QFile::setPermissions(privateFolder, kPrivateExecutable);
+        QDir().mkpath(privateFolder);
+        if (const QString refused = RefusedPrivateFolder(privateFolder); !refused.isEmpty()) {
+            errors << refused;
+        } else {
             const QString error = WritePayload(copy, kPrivateExecutable);
             if (error.isEmpty()) return {copy, {}, {}, {}};
             errors << error;
-        } else {
-            errors << FileErrorMessage(QStringLiteral("создать папку"), privateFolder, platform::LastError());
         }
     }
 
@@ -101,6 +125,10 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, co
         return {{}, {}, {}, errors.join(QLatin1Char('\n'))};
     }
     errno = 0;
+    if (platform::NoExecMount(temp)) {
+        errors << FileErrorMessage(QStringLiteral("использовать временную папку"), temp, platform::NoExecReason());
+        return {{}, {}, {}, errors.join(QLatin1Char('\n'))};
+    }
     QTemporaryDir folder(temp + QLatin1StringView("/orvandine-XXXXXX"));
     if (folder.isValid()) {
         folder.setAutoRemove(false);

@@ -73,7 +73,8 @@ Run Execute(const QString &program, const QStringList &arguments, const QString 
         const QString temp = environment.value(u"TMPDIR"_s);
         if (!QTest::qWaitFor([&] { return Running(temp + u"/orvandine-run-"_s) > 0; }, 20000))
             return {-100, {}, "NASM never ran"};
-        kill(pid_t(process.processId()), signal);
+        kill(pid_t(process.processId()), signal);  // twice at once, as `timeout` sends it
+        if (signal != SIGKILL) kill(pid_t(process.processId()), signal);
         process.waitForFinished(60000);
         if (!QTest::qWaitFor([&] { return Running(temp) == 0; }, 5000))  // NASM ends with the program, even killed
             return {-101, {}, "NASM outlived the program"};
