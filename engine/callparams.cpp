@@ -1,5 +1,7 @@
 #include "callparams.h"
 
+#include <algorithm>
+
 namespace {
 
 QString Refused(int index, const QString &field, const QString &reason) {
@@ -20,6 +22,12 @@ bool IsDigits(QStringView digits, bool hex) {
     return true;
 }
 
+// Leading zeros do not make a number longer; one digit is kept.
+QStringView WithoutLeadingZeros(QStringView digits) {
+    while (digits.size() > 1 && digits.front() == u'0') digits = digits.mid(1);
+    return digits;
+}
+
 }  // namespace
 
 ParsedCallParams ParseCallParam(const QString &field, int index) {
@@ -31,7 +39,7 @@ ParsedCallParams ParseCallParam(const QString &field, int index) {
     if (text.isEmpty()) return number(0);
 
     if (text.startsWith(u"buf:", Qt::CaseInsensitive)) {
-        const QStringView count = QStringView(text).mid(4).trimmed();
+        const QStringView count = WithoutLeadingZeros(QStringView(text).mid(4).trimmed());
         bool ok = false;
         const qlonglong n = IsDigits(count, false) && count.size() <= 8 ? count.toLongLong(&ok) : 0;
         if (!ok || n < 1 || n > kMaxCallBuffer)
@@ -41,6 +49,8 @@ ParsedCallParams ParseCallParam(const QString &field, int index) {
     if (text.startsWith(u"hex:", Qt::CaseInsensitive)) {
         const QString digits = text.mid(4).trimmed();
         if (digits.isEmpty()) return refused(QStringLiteral("после hex: нет ни одного байта."));
+        if (std::any_of(digits.begin(), digits.end(), [](QChar c) { return c.isSpace(); }))
+            return refused(QStringLiteral("после hex: пробелы не допускаются — байты пишутся подряд: hex:0102FF."));
         if (digits.size() % 2) return refused(QStringLiteral("после hex: нечётное число шестнадцатеричных цифр."));
         if (digits.size() / 2 > kMaxCallBuffer)
             return refused(QStringLiteral("после hex: больше %1 байт.").arg(kMaxCallBuffer));
@@ -58,6 +68,7 @@ ParsedCallParams ParseCallParam(const QString &field, int index) {
         hex = QStringView(text).mid(2);
     }
     if (prefixed) {
+        hex = WithoutLeadingZeros(hex);
         if (!IsDigits(hex, true))
             return refused(QStringLiteral("после префикса нет шестнадцатеричного числа; ") + Forms());
         const qulonglong value = hex.size() <= 16 ? hex.toULongLong(nullptr, 16) : ~0ull;
@@ -68,6 +79,7 @@ ParsedCallParams ParseCallParam(const QString &field, int index) {
     QStringView digits(text);
     const bool negative = digits.startsWith(u'-');
     if (negative || digits.startsWith(u'+')) digits = digits.mid(1);
+    digits = WithoutLeadingZeros(digits);
     if (!IsDigits(digits, false)) return refused(Forms());
     bool ok = false;
     const qulonglong magnitude = digits.size() <= 11 ? digits.toULongLong(&ok) : 0;

@@ -1,6 +1,13 @@
 #include "emulator.h"
 
+#include <QFileInfo>
 #include <QLibrary>
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <map>
 #include <mutex>
@@ -19,10 +26,14 @@ LoadedEmulator Open(const QString &library) {
     // Never unloaded: the functions are kept for the rest of the process.
     auto *lib = new QLibrary(library);
     if (!lib->load()) {
-        const QString reason = lib->errorString();
+        // The loader's text is English (or in the system's language): only its cause is told. A name without a
+        // folder is looked for in the system's library folders.
+        const bool absent = lib->errorString().contains(QString::fromLocal8Bit(std::strerror(ENOENT))) ||
+                            (library.contains(u'/') && !QFileInfo::exists(library));
         delete lib;
-        return {nullptr,
-                MissingText(library, QStringLiteral("библиотека не найдена или не открывается (%1).").arg(reason))};
+        return {nullptr, MissingText(library, absent ? QStringLiteral("библиотека не найдена.")
+                                                     : QStringLiteral("файл не является библиотекой для этой системы "
+                                                                      "или она повреждена."))};
     }
     auto *f = new UnicornFunctions;
     QString absent;
@@ -38,6 +49,7 @@ LoadedEmulator Open(const QString &library) {
     find(f->regWrite, "uc_reg_write");
     find(f->regRead, "uc_reg_read");
     find(f->memMap, "uc_mem_map");
+    find(f->memMapPtr, "uc_mem_map_ptr");
     find(f->memWrite, "uc_mem_write");
     find(f->memRead, "uc_mem_read");
     find(f->hookAdd, "uc_hook_add");
@@ -70,4 +82,28 @@ LoadedEmulator LoadEmulator(const QString &library) {
     LoadedEmulator result = Open(library);
     if (result) loaded.emplace(library, result);
     return result;
+}
+
+QString EmulatorMemoryShortage(const QString &library) {
+    // The translation buffer as Unicorn 2.0 maps it (1 GiB), with room for the call's own memory on top.
+    constexpr size_t kNeeded = size_t(1152) << 20;
+    void *probe = mmap(nullptr, kNeeded, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (probe != MAP_FAILED) {
+        munmap(probe, kNeeded);
+        return {};
+    }
+    QString limits;
+    for (const auto &[resource, name] : {std::pair{RLIMIT_AS, "ulimit -v"}, std::pair{RLIMIT_DATA, "ulimit -d"}}) {
+        rlimit limit{};
+        if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+            limits +=
+                QStringLiteral("; ограничение %1: %2 КиБ").arg(QLatin1StringView(name)).arg(limit.rlim_cur / 1024);
+    }
+    return QStringLiteral(
+               "Эмулятору процессора (библиотека %1) не хватает памяти: ему нужно около %2 МиБ свободного адресного "
+               "пространства, а процессу их не выделить%3. Проверка вызова не запущена; снимите или увеличьте "
+               "ограничение памяти и повторите.")
+        .arg(library)
+        .arg(kNeeded >> 20)
+        .arg(limits);
 }

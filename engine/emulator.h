@@ -18,6 +18,7 @@ struct UnicornFunctions {
     decltype(&uc_reg_write) regWrite = nullptr;
     decltype(&uc_reg_read) regRead = nullptr;
     decltype(&uc_mem_map) memMap = nullptr;
+    decltype(&uc_mem_map_ptr) memMapPtr = nullptr;
     decltype(&uc_mem_write) memWrite = nullptr;
     decltype(&uc_mem_read) memRead = nullptr;
     decltype(&uc_hook_add) hookAdd = nullptr;
@@ -40,3 +41,9 @@ struct LoadedEmulator {
 // Opens the library (once per process and name; safe from any thread) and
 // finds every function, checking that it is version 2.
 LoadedEmulator LoadEmulator(const QString &library = DefaultUnicornLibrary());
+
+// Unicorn reserves about 1 GiB of address space for its translated code when
+// an emulator is first used, and ends the whole process when it cannot. Says
+// (in Russian, naming library) why an emulator cannot be used now; empty when
+// there is room for one.
+QString EmulatorMemoryShortage(const QString &library = DefaultUnicornLibrary());

@@ -30,21 +30,30 @@ QString CodePart(QStringView line) {
 
 }  // namespace
 
-bool HasModeDirective(const QString &source) {
-    // bits starts a statement; use16/use32/use64 may also follow a section name.
-    static const QRegularExpression directive(QStringLiteral(R"(^\s*\[?\s*bits\s+\S|\buse(16|32|64)\b)"),
+QList<int> ModeDirectives(const QString &text) {
+    static const QRegularExpression directive(QStringLiteral(R"(^\s*\[?\s*(?:bits\s+([^\s\]]+)|use(16|32|64)\b))"),
                                               QRegularExpression::CaseInsensitiveOption);
-    for (QStringView line : QStringView(source).split(u'\n'))
-        if (directive.match(CodePart(line)).hasMatch()) return true;
-    return false;
+    QList<int> widths;
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        const QRegularExpressionMatch m = directive.match(CodePart(line));
+        if (m.hasMatch()) widths << (m.capturedView(1).isNull() ? m.capturedView(2) : m.capturedView(1)).toInt();
+    }
+    return widths;
 }
 
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize) {
+QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing) {
+    QList<int> modes = ModeDirectives(source);
+    for (const ListingRow &row : listing) modes += ModeDirectives(row.text);
     QList<SourceWarning> warnings;
-    if (!HasModeDirective(source)) warnings << SourceWarning::NoModeDirective;
+    if (modes.isEmpty()) warnings << SourceWarning::NoModeDirective;
+    if (modes.contains(64)) warnings << SourceWarning::Mode64;
     if (codeSize > kMaxCodeForVbLine) warnings << SourceWarning::TooLongForVb;
     if (codeSize == 0) warnings << SourceWarning::NoCode;
     return warnings;
+}
+
+QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize) {
+    return CheckSource(source, codeSize, {});
 }
 
 QString WarningText(SourceWarning warning, qsizetype codeSize) {
@@ -53,6 +62,10 @@ QString WarningText(SourceWarning warning, qsizetype codeSize) {
             return QStringLiteral(
                 "В исходном тексте нет директивы bits 32 (или use32): NASM собрал 16-битный код, а Visual Basic "
                 "выполняет его как 32-битный — команды будут другими. Добавьте в начало строку bits 32.");
+        case SourceWarning::Mode64:
+            return QStringLiteral(
+                "В исходном тексте есть директива bits 64 (или use64): NASM собрал 64-битный код, а Visual Basic "
+                "выполняет его как 32-битный — команды будут другими. Используйте bits 32.");
         case SourceWarning::TooLongForVb:
             return QStringLiteral(
                        "Код занимает %1 байт, больше %2: первая строка модуля .bas будет длиннее 1023 символов, и "

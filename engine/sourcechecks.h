@@ -1,5 +1,7 @@
 #pragma once
 
+#include "listing.h"
+
 #include <QList>
 #include <QString>
 
@@ -7,6 +9,7 @@
 // Basic program.
 enum class SourceWarning {
     NoModeDirective,  // no bits, use16 or use32 at all: NASM made 16-bit code
+    Mode64,           // bits 64 or use64: NASM made 64-bit code
     TooLongForVb,     // line 1 of the module would be longer than VB's editor loads
     NoCode,           // nothing to call
 };
@@ -16,11 +19,18 @@ enum class SourceWarning {
 constexpr qsizetype kMaxCodeForVbLine = (1023 - 21) / 2;
 
 // Warnings in the order the user reads them. codeSize is the assembled size.
+// Only the source itself is searched for a mode directive, so one kept in an
+// %include'd file is not seen and NoModeDirective is told wrongly; the
+// overload that takes the listing of the same run sees the included and
+// macro-expanded lines too.
 QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize);
+QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing);
 
 // Russian text of a warning; codeSize is told for TooLongForVb.
 QString WarningText(SourceWarning warning, qsizetype codeSize);
 
-// Whether the source names the processor mode anywhere outside comments and
-// strings: bits N (also [bits N]), use16, use32 or use64, in any case.
-bool HasModeDirective(const QString &source);
+// The processor modes the text names outside comments and strings, one
+// width (16, 32, 64; 0 when not a number) for each statement bits N, [bits N],
+// use16, use32 or use64, in any case. use32 after a section name is no such
+// statement: the flat format ignores it.
+QList<int> ModeDirectives(const QString &text);

@@ -1,12 +1,14 @@
 #include "trial.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 // The address space of a trial. Nothing below the stack is mapped, so a null
-// pointer faults; each buffer sits at the end of a region of its own, so
-// writing past it faults too.
+// pointer faults; each buffer ends where a region of its own ends, so an
+// access past it faults too, and one before it (in the same region) is
+// caught by a memory hook.
 constexpr quint32 kPage = 0x1000;
 constexpr quint32 kStackBottom = 0x00100000;
 constexpr quint32 kStackTop = 0x00200000;        // a 1 MiB stack
@@ -33,11 +35,61 @@ quint32 PagesFor(quint64 size) {
     return quint32(std::max<quint64>(kPage, (size + kPage - 1) / kPage * kPage));
 }
 
+struct Named {
+    quint8 byte;
+    const char *name;
+};
+// After any prefixes (segment, operand and address size, lock, rep).
+constexpr Named kPrivileged[] = {{0xF4, "hlt"}, {0xFA, "cli"}, {0xFB, "sti"}, {0xE4, "in"},   {0xE5, "in"},
+                                 {0xEC, "in"},  {0xED, "in"},  {0xE6, "out"}, {0xE7, "out"},  {0xEE, "out"},
+                                 {0xEF, "out"}, {0x6C, "ins"}, {0x6D, "ins"}, {0x6E, "outs"}, {0x6F, "outs"}};
+// After 0F.
+constexpr Named kPrivileged0F[] = {{0x05, "syscall"}, {0x06, "clts"},     {0x07, "sysret"},  {0x08, "invd"},
+                                   {0x09, "wbinvd"},  {0x20, "mov cr"},   {0x22, "mov cr"},  {0x21, "mov dr"},
+                                   {0x23, "mov dr"},  {0x24, "mov tr"},   {0x26, "mov tr"},  {0x30, "wrmsr"},
+                                   {0x32, "rdmsr"},   {0x34, "sysenter"}, {0x35, "sysexit"}, {0x37, "getsec"}};
+// 0F 01 with a register form, by the whole ModRM byte (F0–F7, lmsw, by its reg field).
+constexpr Named kPrivileged0F01[] = {
+    {0xC1, "vmcall"}, {0xC2, "vmlaunch"}, {0xC3, "vmresume"}, {0xC4, "vmxoff"}, {0xC8, "monitor"}, {0xC9, "mwait"},
+    {0xCA, "clac"},   {0xCB, "stac"},     {0xD1, "xsetbv"},   {0xD8, "vmrun"},  {0xD9, "vmmcall"}, {0xDA, "vmload"},
+    {0xDB, "vmsave"}, {0xDC, "stgi"},     {0xDD, "clgi"},     {0xDE, "skinit"}, {0xDF, "invlpga"}, {0xF8, "swapgs"}};
+
+template <size_t N>
+const char *Find(const Named (&table)[N], quint8 byte) {
+    const auto it = std::find_if(table, table + N, [byte](const Named &n) { return n.byte == byte; });
+    return it == table + N ? nullptr : it->name;
+}
+
+// The name of an instruction that a program in user mode (Windows runs VB
+// programs at privilege level 3) may not execute: it faults there, or enters
+// the kernel behind Windows' back. nullptr for any other instruction. The
+// emulator runs at level 0 and would execute them.
+const char *PrivilegedName(const quint8 *bytes, quint32 size) {
+    static const QByteArray prefixes = QByteArrayLiteral("\x26\x2E\x36\x3E\x64\x65\x66\x67\xF0\xF2\xF3");
+    quint32 i = 0;
+    while (i < size && prefixes.contains(char(bytes[i]))) ++i;
+    if (i >= size) return nullptr;
+    if (bytes[i] != 0x0F) return Find(kPrivileged, bytes[i]);
+    if (i + 1 >= size) return nullptr;
+    const quint8 modrm = i + 2 < size ? bytes[i + 2] : 0;
+    const int reg = (modrm >> 3) & 7;
+    if (bytes[i + 1] == 0x00) return reg == 2 ? "lldt" : reg == 3 ? "ltr" : nullptr;
+    if (bytes[i + 1] != 0x01) return Find(kPrivileged0F, bytes[i + 1]);
+    if (modrm < 0xC0) {  // a memory operand: lgdt, lidt, lmsw, invlpg by the reg field
+        static const char *const forms[8] = {nullptr, nullptr, "lgdt", "lidt", nullptr, nullptr, "lmsw", "invlpg"};
+        return forms[reg];
+    }
+    return reg == 6 ? "lmsw" : Find(kPrivileged0F01, modrm);
+}
+
 // What the hooks saw; they run on the thread that called uc_emu_start.
 struct Watch {
     const UnicornFunctions *uc = nullptr;
     quint64 codeBase = 0;
     quint64 codeEnd = 0;
+    const quint8 *codeBytes = nullptr;          // the host memory behind the function's region
+    quint64 bufferStart[kCallParamCount] = {};  // in each buffer region, 0 when it holds none
+    const char *privileged = nullptr;
     quint64 limit = 0;
     quint64 executed = 0;
     quint64 current = 0;
@@ -62,6 +114,12 @@ void OnCode(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
         w->uc->emuStop(engine);
         return;
     }
+    if (const char *name = PrivilegedName(w->codeBytes + (address - w->codeBase), size)) {
+        w->privileged = name;
+        w->current = address;
+        w->uc->emuStop(engine);
+        return;
+    }
     if (w->executed == w->limit) {
         w->limitReached = true;
         w->uc->emuStop(engine);
@@ -77,6 +135,17 @@ bool OnInvalidMemory(uc_engine *, uc_mem_type type, uint64_t address, int, int64
     w->memoryType = type;
     w->memoryAddress = address;
     return false;
+}
+
+// An access in a buffer's region before the buffer (the region is mapped from a page boundary).
+void OnBufferRegion(uc_engine *engine, uc_mem_type type, uint64_t address, int, int64_t, void *data) {
+    auto *w = static_cast<Watch *>(data);
+    const quint64 start = w->bufferStart[(address - kBufferRegions) / kBufferRegionSize];
+    if (address >= start || w->memoryFault) return;
+    w->memoryFault = true;
+    w->memoryType = type;
+    w->memoryAddress = address;
+    w->uc->emuStop(engine);
 }
 
 void OnInterrupt(uc_engine *engine, uint32_t number, void *data) {
@@ -128,8 +197,9 @@ public:
         }
     }
 
-    void map(quint32 address, quint32 size, uint32_t perms) {
-        check(uc_->memMap(engine_, address, size, perms), "map");
+    void map(quint32 address, quint32 size, uint32_t perms, void *host = nullptr) {
+        check(host ? uc_->memMapPtr(engine_, address, size, perms, host) : uc_->memMap(engine_, address, size, perms),
+              "map");
     }
     void write(quint32 address, const void *bytes, size_t size) {
         check(uc_->memWrite(engine_, address, bytes, size), "write");
@@ -170,12 +240,19 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
         result.error = emulator.error;
         return result;
     }
+    if (const QString shortage = EmulatorMemoryShortage(settings.emulatorLibrary); !shortage.isEmpty()) {
+        result.error = shortage;
+        return result;
+    }
+    // Writable, as Visual Basic's byte array is; the hook reads its instructions from the host side. It
+    // outlives the emulator.
+    std::vector<quint8> codeMemory(PagesFor(code.size()));
+    std::copy(code.begin(), code.end(), codeMemory.begin());
     const UnicornFunctions *uc = emulator.functions;
     Engine engine(uc);
-
+    Watch watch;
     result.codeBase = kCodeBase;
-    engine.map(kCodeBase, PagesFor(code.size()), UC_PROT_ALL);  // writable, as Visual Basic's byte array is
-    engine.write(kCodeBase, code.constData(), code.size());
+    engine.map(kCodeBase, quint32(codeMemory.size()), UC_PROT_ALL, codeMemory.data());
     engine.map(kStackBottom, kStackTop - kStackBottom, UC_PROT_READ | UC_PROT_WRITE);
     // The return address is mapped, so that reaching it is never mistaken for a jump into nowhere.
     engine.map(kReturnAddress, kPage, UC_PROT_ALL);
@@ -189,10 +266,11 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
         }
         const quint32 region = kBufferRegions + quint32(i) * kBufferRegionSize;
         const quint32 mapped = PagesFor(p.buffer.size());
-        const quint32 address = region + mapped - quint32((p.buffer.size() + 15) / 16 * 16);
+        const quint32 address = region + mapped - quint32(p.buffer.size());
         engine.map(region, mapped, UC_PROT_READ | UC_PROT_WRITE);
         engine.write(address, p.buffer.constData(), p.buffer.size());
         frame[1 + i] = address;
+        watch.bufferStart[i] = address;
         result.buffers.push_back({i, address, p.buffer.size(), {}});
     }
     std::copy(frame + 1, frame + 1 + kCallParamCount, result.arguments);
@@ -203,8 +281,8 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
     for (int reg : {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX}) engine.setReg(reg, 0);
     for (const SavedStart &s : kSavedStarts) engine.setReg(s.reg, s.value);
 
-    Watch watch;
     watch.uc = uc;
+    watch.codeBytes = codeMemory.data();
     watch.codeBase = kCodeBase;
     watch.codeEnd = kCodeBase + quint64(code.size());
     watch.limit = settings.instructionLimit;
@@ -220,6 +298,11 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
     engine.check(uc->hookAdd(engine.get(), &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(&OnInvalidInstruction),
                              &watch, 1, 0),
                  "hook");
+    if (!result.buffers.isEmpty())
+        engine.check(uc->hookAdd(engine.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                                 reinterpret_cast<void *>(&OnBufferRegion), &watch, kBufferRegions,
+                                 kBufferRegions + kCallParamCount * kBufferRegionSize - 1),
+                     "hook");
     if (!engine.ok()) {
         result.error = engine.failure();
         return result;
@@ -233,7 +316,7 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
 
     result.eax = engine.reg(UC_X86_REG_EAX);
     result.instructions = watch.executed;
-    result.offsetKnown = watch.executed > 0;
+    result.offsetKnown = watch.executed > 0 || watch.privileged;
     result.offset = quint32(watch.current - kCodeBase);
     if (watch.memoryFault) {
         result.end = TrialEnd::MemoryFault;
@@ -243,6 +326,9 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
         result.end = TrialEnd::MemoryFault;
         result.faultAddress = quint32(watch.outsideAddress);
         result.faultAccess = MemoryAccess::Fetch;
+    } else if (watch.privileged) {
+        result.end = TrialEnd::Privileged;
+        result.instruction = QString::fromLatin1(watch.privileged);
     } else if (watch.interrupt >= 0) {
         result.end = TrialEnd::Interrupt;
         result.interrupt = watch.interrupt;
@@ -264,9 +350,7 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
         result.end = TrialEnd::TimeLimit;
     } else {
         result.end = TrialEnd::EmulatorFailure;
-        const bool halt = result.offsetKnown && quint8(code.at(result.offset)) == 0xF4;
-        result.emulatorMessage = halt ? QStringLiteral("инструкция hlt — в программе Windows она вызывает сбой")
-                                      : QStringLiteral("эмулятор остановился, не назвав причину");
+        result.emulatorMessage = QStringLiteral("эмулятор остановился, не назвав причину");
     }
 
     result.argumentBytesRemoved = qint64(engine.reg(UC_X86_REG_ESP)) - qint64(kEntryEsp + 4);

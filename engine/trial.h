@@ -17,6 +17,7 @@ enum class TrialEnd {
     MemoryFault,         // it read, wrote or executed memory it was not given
     Interrupt,           // int n, or a CPU exception such as a division by zero
     InvalidInstruction,  // bytes the processor does not accept
+    Privileged,          // an instruction a Windows program may not run (cli, in, mov cr0, hlt…); it did not run
     InstructionLimit,    // still running after the instruction limit
     TimeLimit,           // still running after the time limit
     EmulatorFailure,     // the emulator stopped for a reason of its own (emulatorMessage)
@@ -49,7 +50,7 @@ struct TrialSettings {
 };
 
 struct TrialResult {
-    QString error;  // Russian; set when nothing ran (no emulator, code too long)
+    QString error;  // Russian; set when nothing ran (no emulator, too little memory for it, code too long)
 
     TrialEnd end = TrialEnd::EmulatorFailure;
     QString emulatorMessage;   // TrialEnd::EmulatorFailure
@@ -59,7 +60,8 @@ struct TrialResult {
     bool offsetKnown = false;  // false when no instruction of the function ran
     quint32 faultAddress = 0;  // TrialEnd::MemoryFault
     MemoryAccess faultAccess = MemoryAccess::Read;
-    int interrupt = -1;  // TrialEnd::Interrupt: its number
+    int interrupt = -1;   // TrialEnd::Interrupt: its number
+    QString instruction;  // TrialEnd::Privileged: its name, as "cli" or "mov cr"
     quint64 instructions = 0;
     quint32 arguments[kCallParamCount] = {};  // as passed; a buffer's address for a buffer
 

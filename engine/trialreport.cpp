@@ -48,6 +48,9 @@ QString EndText(const TrialResult &r) {
             return InterruptText(r.interrupt);
         case TrialEnd::InvalidInstruction:
             return QStringLiteral("недопустимая инструкция");
+        case TrialEnd::Privileged:
+            return QStringLiteral("привилегированная инструкция %1 — в программе Windows она вызывает сбой")
+                .arg(r.instruction);
         case TrialEnd::InstructionLimit:
             return QStringLiteral("выполнено %1 инструкций, а функция не вернулась (бесконечный цикл?)")
                 .arg(r.instructions);

@@ -5,6 +5,7 @@
 #include "trial.h"
 #include "trialreport.h"
 
+#include <sys/resource.h>
 #include <QProcess>
 
 namespace {
@@ -57,19 +58,28 @@ private slots:
                                 << u"чтение памяти по адресу &H00000000 — эта память функции не выделена.\n"
                                    u"Место остановки: смещение &H00000002, строка 3: mov eax, [eax] ; here"_s;
         QTest::newRow("write past buffer")
-            << u"bits 32\nmov ecx, [esp+4]\nmov byte [ecx+16], 1\nret 16\n"_s << QStringList{u"buf:16"_s} << false << 3
+            << u"bits 32\nmov ecx, [esp+4]\nmov byte [ecx+3], 1\nret 16\n"_s << QStringList{u"buf:3"_s} << false << 3
             << u"запись в память по адресу &H01001000"_s;
+        QTest::newRow("read before buffer")
+            << u"bits 32\nmov ecx, [esp+4]\nmov al, [ecx-1]\nret 16\n"_s << QStringList{u"hex:010203"_s} << false << 3
+            << u"чтение памяти по адресу &H01000FFC"_s;
         QTest::newRow("off the end") << u"bits 32\nnop\n"_s << p1234 << false << 2
                                      << u"выполнение кода по адресу &H00400001"_s;
         QTest::newRow("jmp $") << u"bits 32\nnop\njmp $\n"_s << p1234 << false << 3 << u"выполнено 1000 инструкций"_s;
         QTest::newRow("int 3") << u"bits 32\nnop\nint 3\nret 16\n"_s << p1234 << false << 3
                                << u"остановлен: точка останова int 3"_s;
+        QTest::newRow("mov eax, cr0 stopped before it runs")
+            << u"bits 32\nxor eax, eax\nmov eax, cr0\nret 16\n"_s << p1234 << false << 3
+            << u"инструкция mov cr — в программе Windows она вызывает сбой.\nМесто остановки: смещение &H00000002, "
+               u"строка 3: mov eax, cr0.\nEAX в момент остановки = 0 "_s;
+        QTest::newRow("prefixed lidt, not sidt") << u"bits 32\nsidt [esp-8]\nfs a16 lidt [si]\n"_s << p1234 << false
+                                                 << 3 << u"привилегированная инструкция lidt"_s;
         QTest::newRow("ud2") << u"bits 32\nnop\nud2\n"_s << p1234 << false << 3
                              << u"остановлен: недопустимая инструкция"_s;
         QTest::newRow("buffer written")
             << u"bits 32\nmov ecx, [esp+8]\nmov dword [ecx], 0x44332211\nret 16\n"_s
             << QStringList{u""_s, u"buf:300"_s, u"hex:AABBCC"_s} << true << 0
-            << u"Буфер P2: 300 байт по адресу &H01200ED0; первые 256 байт после вызова:\n  +0000  11 22 33 44 00"_s;
+            << u"Буфер P2: 300 байт по адресу &H01200ED4; первые 256 байт после вызова:\n  +0000  11 22 33 44 00"_s;
     }
     void calls() {
         QFETCH(QString, source);
@@ -108,6 +118,9 @@ private slots:
         QTest::newRow("word") << u"abc"_s << QString() << u"P2 («abc»): ожидается число"_s;
         QTest::newRow("buf:0") << u"buf:0"_s << QString() << u"от 1 до 1048576"_s;
         QTest::newRow("buf over 1 MiB") << u"buf:1048577"_s << QString() << u"от 1 до 1048576"_s;
+        QTest::newRow("leading zeros") << u"000000000001"_s << u"1"_s << QString();
+        QTest::newRow("0x leading zeros") << u"0x00000000000000001"_s << u"1"_s << QString();
+        QTest::newRow("hex spaced") << u"hex:01 02"_s << QString() << u"пробелы не допускаются"_s;
         QTest::newRow("hex odd") << u"hex:012"_s << QString() << u"нечётное"_s;
         QTest::newRow("hex letters") << u"hex:0G"_s << QString() << u"только цифры"_s;
     }
@@ -148,6 +161,7 @@ private slots:
                                            u"11 0 11 51 3 c21000x1 ret 16"_s}));
         QCOMPARE(RowAtOffset(a.listing, 50)->line, 10);
         QCOMPARE(RowAtOffset(a.listing, 54), nullptr);
+        QCOMPARE(CheckSource(u"nop\n"_s, 1, a.listing), QList<SourceWarning>());  // bits 32 seen in the listing
     }
 
     void warnings_data() {
@@ -158,7 +172,8 @@ private slots:
         QTest::newRow("bits 32, 501 bytes") << u"bits 32\n"_s << 501 << W{};
         QTest::newRow("[BITS 16], 502 bytes")
             << u"  [BITS 16] ; user's choice\n"_s << 502 << W{SourceWarning::TooLongForVb};
-        QTest::newRow("use32 after a section") << u"section .text Use32\n"_s << 1 << W{};
+        QTest::newRow("section use32: 16-bit") << u"section .text use32\n"_s << 1 << W{SourceWarning::NoModeDirective};
+        QTest::newRow("use32, bits 64") << u" Use32\n bits 64\n"_s << 1 << W{SourceWarning::Mode64};
         QTest::newRow("in a comment") << u"nop ; use32\n"_s << 1 << W{SourceWarning::NoModeDirective};
         QTest::newRow("in strings") << u"db 'bits 32', \"use32\", `\\` use32`\n"_s << 1
                                     << W{SourceWarning::NoModeDirective};
@@ -176,7 +191,17 @@ private slots:
         settings.emulatorLibrary = u"libunicorn-absent.so.2"_s;
         const TrialResult r = TrialCall("\xC3", {}, settings);
         QVERIFY(!r);
-        QVERIFY2(r.error.contains(u"libunicorn-absent.so.2"_s), qPrintable(r.error));
+        QVERIFY2(r.error.contains(u"libunicorn-absent.so.2). Причина: библиотека не найдена."_s), qPrintable(r.error));
+        settings.emulatorLibrary = QStringLiteral(REAL_NASM);  // an executable, not a library
+        QVERIFY(TrialCall("\xC3", {}, settings).error.contains(u"файл не является библиотекой"_s));
+        rlimit saved{};  // then too little address space for the emulator: refused, not ended inside it
+        getrlimit(RLIMIT_AS, &saved);
+        const rlimit low{ReadAll(u"/proc/self/statm"_s).split(' ').first().toULongLong() * 4096 + (256 << 20),
+                         saved.rlim_max};
+        setrlimit(RLIMIT_AS, &low);
+        const QString shortage = TrialCall("\xC3", {}).error;
+        setrlimit(RLIMIT_AS, &saved);
+        QVERIFY2(shortage.contains(u"не хватает памяти"_s), qPrintable(shortage));
         QVERIFY(TrialCall(QByteArray(kMaxTrialCode + 1, '\x90'), {}).error.contains(u"больше 1 МиБ"_s));
     }
 };
