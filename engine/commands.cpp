@@ -45,7 +45,8 @@ Outcome WriteProduct(const QString &target, const QString &documentPath, QByteAr
 QStringList ProductWarnings(const QString &source, qsizetype codeSize, bool module) {
     QStringList texts;
     for (const SourceWarning warning : CheckSource(source, codeSize)) {
-        if (warning == SourceWarning::NoModeDirective || (module && warning == SourceWarning::TooLongForVb))
+        if (warning == SourceWarning::NoModeDirective || warning == SourceWarning::Mode64 ||
+            (module && warning == SourceWarning::TooLongForVb))
             texts << WarningText(warning, codeSize);
     }
     return texts;
@@ -128,7 +129,7 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     const TrialResult result = TrialCall(run.bytes, params);
     if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
-    const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size());
+    const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
     return {std::move(run.outcome), TrialReportText(result, listing, warnings, run.bytes.size()),
             StoppingLine(result, listing), result.returned(), result.contractKept()};
 }
