@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QUrl>
 
@@ -27,6 +28,7 @@ bool IsCloseKey(const QKeyEvent *event) {
 AsmEdit::AsmEdit(QWidget *parent) : QPlainTextEdit(parent) {
     setAcceptDrops(true);
     connect(this, &QPlainTextEdit::textChanged, this, &AsmEdit::clearMarks);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &AsmEdit::ShowVisibleMarks);
 }
 
 QString AsmEdit::text() const {
@@ -42,10 +44,34 @@ void AsmEdit::setText(const QString &text) {
 }
 
 void AsmEdit::markLines(const QList<int> &lines) {
-    QList<QTextEdit::ExtraSelection> selections;
-    for (const int line : lines) {
+    marked_ = lines;
+    markedSet_ = QSet<int>(lines.cbegin(), lines.cend());
+    ShowVisibleMarks();
+    for (const int line : lines) {  // the caret goes to the first marked line there is
         const QTextBlock block = document()->findBlockByNumber(line - 1);
         if (!block.isValid()) continue;
+        setTextCursor(QTextCursor(block));
+        ensureCursorVisible();
+        break;
+    }
+}
+
+void AsmEdit::clearMarks() {
+    if (marked_.isEmpty()) return;
+    marked_.clear();
+    markedSet_.clear();
+    setExtraSelections({});
+}
+
+// Only the marked lines in sight get a selection: laying out a selection for
+// each of 100,000 reported lines would take seconds.
+void AsmEdit::ShowVisibleMarks() {
+    if (markedSet_.isEmpty()) return;
+    QList<QTextEdit::ExtraSelection> selections;
+    const qreal bottom = viewport()->height();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        if (blockBoundingGeometry(block).translated(contentOffset()).top() > bottom) break;
+        if (!markedSet_.contains(block.blockNumber() + 1)) continue;
         QTextEdit::ExtraSelection selection;
         selection.cursor = QTextCursor(block);
         selection.format.setBackground(QColor(255, 140, 140));
@@ -53,17 +79,11 @@ void AsmEdit::markLines(const QList<int> &lines) {
         selections << selection;
     }
     setExtraSelections(selections);
-    marked_ = lines;
-    if (!selections.isEmpty()) {
-        setTextCursor(selections.constFirst().cursor);
-        ensureCursorVisible();
-    }
 }
 
-void AsmEdit::clearMarks() {
-    if (marked_.isEmpty()) return;
-    marked_.clear();
-    setExtraSelections({});
+void AsmEdit::resizeEvent(QResizeEvent *event) {
+    QPlainTextEdit::resizeEvent(event);
+    ShowVisibleMarks();
 }
 
 bool AsmEdit::IsDroppable(const QStringList &files) {

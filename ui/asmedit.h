@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QSet>
 
 #include <optional>
 
@@ -48,7 +49,11 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void ShowVisibleMarks();
+
     QList<int> marked_;
+    QSet<int> markedSet_;
 };
