@@ -14,6 +14,7 @@
 #include "trialbox.h"
 #include "widgetdialogs.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QLocale>
@@ -69,7 +70,13 @@ void frmMain::BoxClosed() {
         QTimer::singleShot(0, this, std::exchange(waitingEnd_, {}));
     else if (running_ && progressDue_)
         ShowProgress();
-    txtAsm->setFocus();
+    ReturnFocus();
+}
+
+void frmMain::ReturnFocus() {
+    QWidget *back = lastFocus_ && lastFocus_->isVisible() ? lastFocus_.data() : txtAsm;
+    back->window()->activateWindow();
+    back->setFocus();
 }
 
 template <typename Work>
@@ -114,6 +121,9 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
     });
 
     BuildMenus();
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (now && (now == txtAsm || (trialBox_ && trialBox_->isAncestorOf(now)))) lastFocus_ = now;
+    });
     ResetDocument();
     resize(ToPixels(kClientWidth), ToPixels(kClientHeight) + menuBar()->sizeHint().height());
 
@@ -292,6 +302,7 @@ void frmMain::CreateBasModule() {
 void frmMain::TryCallFunction() {
     if (!trialBox_) {
         trialBox_ = new TrialBox(this);
+        trialBox_->addAction(mnuExit);  // Ctrl+Q works there too
         connect(trialBox_, &TrialBox::tryRequested, this, &frmMain::RunTrial);
         // Beside the window where the screen has room, so that a marked line stays in sight.
         trialBox_->adjustSize();
@@ -316,6 +327,7 @@ void frmMain::RunTrial(const QStringList &parameters) {
         return;
     }
     auto trial = std::make_shared<TrialRun>();
+    trialBox_->showReport({});  // no report of an earlier call stays beside a failure
     RunCommand(
         [trial, list = params.params](const QString &source, const QString &path, UserNotifier &notifier,
                                       const RunRequest &request) {
@@ -429,7 +441,7 @@ void frmMain::SetBusy(bool busy) {
     if (progress_) {  // gone before any report is shown
         progress_->hide();
         delete std::exchange(progress_, nullptr);
-        txtAsm->setFocus();
+        ReturnFocus();
     }
 }
 
@@ -476,6 +488,13 @@ void frmMain::FollowWindowSize() {
     if (const auto height = FollowingExtent(ToTwips(outer.height()), ToTwips(area.y()), kHeightMarginTwips))
         area.setHeight(ToPixels(*height));
     txtAsm->setGeometry(area);
+}
+
+void frmMain::EndWithoutAsking() {
+    if (exiting_) return;
+    exiting_ = true;
+    StopRun();
+    keeper_.Remove();
 }
 
 void frmMain::closeEvent(QCloseEvent *event) {

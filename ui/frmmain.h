@@ -6,6 +6,7 @@
 #include "usernotifier.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -54,6 +55,10 @@ public:
 
     void ShowAbout();
 
+    // A stop signal or the end of the session: the run is stopped and the
+    // program's assembler copy removed, without the exit question.
+    void EndWithoutAsking();
+
     AsmEdit *textArea() const { return txtAsm; }
 
     static QString AboutText();
@@ -91,6 +96,8 @@ private:
     template <typename Show>
     auto Asking(Show show);
     void BoxClosed();
+    // After a box: back to where the user was typing, the text area or the trial box.
+    void ReturnFocus();
 
     // Runs work; when memory runs out, says it could not "what" (e.g. "открыть файл 'a.asm'").
     template <typename Work>
@@ -115,6 +122,7 @@ private:
     QAction *mnuTryCall = nullptr;
     QAction *mnuAbout = nullptr;
     TrialBox *trialBox_ = nullptr;
+    QPointer<QWidget> lastFocus_;  // the text area or a field of the trial box
     std::function<void()> afterRun_;
 
     bool running_ = false;

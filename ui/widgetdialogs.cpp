@@ -19,22 +19,41 @@ QString Shown(QString text) {
 constexpr qsizetype kBoxLines = 20;
 constexpr qsizetype kBoxLineLength = 100;
 
+// Breaks a line at spaces into pieces of at most kBoxLineLength characters;
+// only a longer word is cut. Returns whether one was.
+bool Wrap(const QString &line, QStringList &shown) {
+    bool cut = false;
+    qsizetype at = 0;
+    while (line.size() - at > kBoxLineLength && shown.size() < kBoxLines) {
+        const qsizetype space = line.lastIndexOf(u' ', at + kBoxLineLength);
+        const bool atSpace = space > at;
+        const qsizetype end = atSpace ? space : at + kBoxLineLength;
+        cut |= !atSpace;
+        shown << line.mid(at, end - at);
+        at = atSpace ? end + 1 : end;
+    }
+    if (shown.size() >= kBoxLines) return true;  // the rest is under the details
+    shown << line.mid(at);
+    return cut;
+}
+
 void ShowBox(QWidget *owner, QMessageBox::Icon icon, const QString &title, const QString &text) {
     const QString whole = Shown(text);
     QStringList lines = whole.split(QLatin1Char('\n'));
     if (lines.size() > 1 && lines.constLast().isEmpty()) lines.removeLast();
     QStringList shown;
+    bool partial = false;  // the whole text then goes under "Показать подробности…"
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (shown.size() >= kBoxLines) {
             shown << QStringLiteral("… и ещё строк: %1").arg(lines.size() - i);
+            partial = true;
             break;
         }
-        for (qsizetype at = 0; at == 0 || (at < lines[i].size() && shown.size() < kBoxLines); at += kBoxLineLength)
-            shown << lines[i].mid(at, kBoxLineLength);
+        partial |= Wrap(lines[i], shown);
     }
     QMessageBox box(icon, title, shown.join(QLatin1Char('\n')), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
-    if (shown != lines) box.setDetailedText(whole);
+    if (partial) box.setDetailedText(whole);
     box.exec();
 }
 
