@@ -9,6 +9,7 @@
 #include "payload_info.h"
 #include "platform.h"
 #include "provisioning.h"
+#include "renderers.h"
 
 #include <QCoreApplication>
 
@@ -100,6 +101,17 @@ public:
         out_.WriteText(text, stop_);
         out_.Write(QByteArrayView("\n"), stop_);
         return {};
+    }
+    // The hex string is made and printed a slice at a time.
+    void ShowHexForCopy(const QString &, const QString &, QByteArrayView code) override {
+        constexpr qsizetype kSlice = 1 << 20;
+        QByteArray digits(2 * qMin(code.size(), kSlice), Qt::Uninitialized);
+        for (qsizetype at = 0; at < code.size(); at += kSlice) {
+            const QByteArrayView slice = code.sliced(at, qMin(kSlice, code.size() - at));
+            WriteHexLatin1(slice, digits.data());
+            out_.Write(QByteArrayView(digits).first(2 * slice.size()), stop_);
+        }
+        out_.Write(QByteArrayView("\n"), stop_);
     }
     void ShowError(const QString &title, const QString &text) override {
         err_.WriteText(title + QLatin1StringView(": ") + text + QLatin1Char('\n'), stop_);

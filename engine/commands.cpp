@@ -102,10 +102,8 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
     AssemblerOutput run = AssemblerRun(source, documentName, RequestFor(documentName, request));
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     run.outcome.warnings = ProductWarnings(source, run.bytes.size(), false);
-    const QString hex = HexString(run.bytes);
-    run.bytes = {};  // large outputs: keep only one copy in memory
-    notifier.ShowTextForCopy(QStringLiteral("Создание HEX строки"),
-                             QStringLiteral("В текстовом поле содержатся HEX коды байт"), hex);
+    notifier.ShowHexForCopy(QStringLiteral("Создание HEX строки"),
+                            QStringLiteral("В текстовом поле содержатся HEX коды байт"), run.bytes);
     return run.outcome;
 }
 

@@ -54,6 +54,14 @@ void WriteHexDigits(QByteArrayView bytes, char16_t *out) {
     for (; i < n; ++i) std::memcpy(out + 2 * i, &kPairs[2 * in[i]], 2 * sizeof(char16_t));
 }
 
+void WriteHexLatin1(QByteArrayView bytes, char *out) {
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        *out++ = kDigits[in[i] >> 4];
+        *out++ = kDigits[in[i] & 15];
+    }
+}
+
 QString HexString(QByteArrayView bytes) {
     QString hex(bytes.size() * 2, Qt::Uninitialized);
     WriteHexDigits(bytes, reinterpret_cast<char16_t *>(hex.data()));
@@ -96,11 +104,7 @@ QByteArray ModuleBytes(QByteArrayView code) {
     QByteArray module(kModuleHead.size() + 2 * code.size() + kModuleRest.size(), Qt::Uninitialized);
     char *out = module.data();
     out = std::copy(kModuleHead.begin(), kModuleHead.end(), out);
-    const auto *in = reinterpret_cast<const unsigned char *>(code.data());
-    for (qsizetype i = 0; i < code.size(); ++i) {
-        *out++ = kDigits[in[i] >> 4];
-        *out++ = kDigits[in[i] & 15];
-    }
-    std::copy(kModuleRest.begin(), kModuleRest.end(), out);
+    WriteHexLatin1(code, out);
+    std::copy(kModuleRest.begin(), kModuleRest.end(), out + 2 * code.size());
     return module;
 }

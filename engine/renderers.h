@@ -15,6 +15,9 @@ QString HexString(QByteArrayView bytes);
 // The same digits written into a buffer of 2 * bytes.size() UTF-16 units.
 void WriteHexDigits(QByteArrayView bytes, char16_t *out);
 
+// The same digits as 8-bit characters into a buffer of 2 * bytes.size().
+void WriteHexLatin1(QByteArrayView bytes, char *out);
+
 // The thirteen lines of the module, each followed by CR LF.
 QString ModuleText(const QString &hexString);
 

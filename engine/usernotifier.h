@@ -1,5 +1,7 @@
 #pragma once
 
+#include "renderers.h"
+
 #include <QString>
 
 // The reports a command may give; the window shows them in its boxes, the
@@ -14,6 +16,12 @@ public:
     // An editable field pre-filled with the text, for the user to copy from.
     // Returns the field's contents when closed.
     virtual QString ShowTextForCopy(const QString &title, const QString &prompt, const QString &text) = 0;
+
+    // The same for the hex string of code; one who only prints it need not
+    // hold the whole string (four bytes a byte) in memory.
+    virtual void ShowHexForCopy(const QString &title, const QString &prompt, QByteArrayView code) {
+        ShowTextForCopy(title, prompt, HexString(code));
+    }
 
     // A failure: what went wrong and why.
     virtual void ShowError(const QString &title, const QString &text) = 0;
