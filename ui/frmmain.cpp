@@ -402,7 +402,10 @@ void frmMain::ShowProgress() {
         progress_ = new QProgressDialog(QStringLiteral("Ассемблирование…"), QStringLiteral("Отмена"), 0, 0, this);
         progress_->setObjectName(QStringLiteral("progressBox"));
         progress_->setWindowTitle(QStringLiteral("Ассемблирование"));
-        progress_->setWindowModality(Qt::WindowModal);
+        // Not modal: the window's close button and Ctrl+Q still reach the
+        // exit question (a modal box would swallow them); the commands are
+        // disabled and the text is read-only while the run goes on.
+        progress_->setWindowModality(Qt::NonModal);
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
         progress_->setMinimumDuration(0);
@@ -438,6 +441,7 @@ void frmMain::SetBusy(bool busy) {
          {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS, mnuTryCall})
         action->setEnabled(!busy);
     if (trialBox_) trialBox_->setBusy(busy);
+    txtAsm->setReadOnly(busy);
     if (progress_) {  // gone before any report is shown
         progress_->hide();
         delete std::exchange(progress_, nullptr);
