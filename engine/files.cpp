@@ -27,6 +27,10 @@ QString NotRegularReason(mode_t mode) {
     return QStringLiteral("это не обычный файл");
 }
 
+QString TooLargeReason(qint64 limit) {
+    return QStringLiteral("файл больше %1 МиБ").arg(limit / (1024 * 1024));
+}
+
 mode_t ModeOf(QFileDevice::Permissions permissions) {
     const auto bits = uint(permissions.toInt());
     return mode_t(((bits >> 12) & 7) << 6 | ((bits >> 4) & 7) << 3 | (bits & 7));
@@ -92,10 +96,6 @@ QString FileErrorMessage(const QString &action, const QString &path, const QStri
 
 QString FileErrorMessage(const QString &action, const QString &path, int error) {
     return FileErrorMessage(action, path, platform::ErrorReason(error));
-}
-
-QString TooLargeReason(qint64 limit) {
-    return QStringLiteral("файл больше %1 МиБ").arg(limit / (1024 * 1024));
 }
 
 FileRead ReadWholeFile(const QString &path, qint64 limit) {

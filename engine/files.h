@@ -50,6 +50,3 @@ QString FileErrorMessage(const QString &action, const QString &path, int error);
 
 // The same with a reason of its own.
 QString FileErrorMessage(const QString &action, const QString &path, const QString &reason);
-
-// "файл больше 256 МиБ" for the limit.
-QString TooLargeReason(qint64 limit);
