@@ -61,6 +61,16 @@ bool FileExists(const QString &path) {
     return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
 }
 
+QByteArray FileStamp(const QString &path) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid())
+        return {};
+    return QByteArray::number(quint64(info.st_dev)) + ' ' + QByteArray::number(quint64(info.st_ino)) + ' ' +
+           QByteArray::number(qint64(info.st_size)) + ' ' + QByteArray::number(uint(info.st_mode), 8) + ' ' +
+           QByteArray::number(qint64(info.st_ctim.tv_sec)) + '.' + QByteArray::number(qint64(info.st_ctim.tv_nsec));
+}
+
 bool MakeExecutable(const QString &path) {
     QFile file(path);
     return file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);

@@ -27,6 +27,12 @@ QString CurrentFolder(QString *error);
 // True for an existing regular file that is not hidden.
 bool FileExists(const QString &path);
 
+// What the file system knows of a regular file of this user's that does not
+// change unless the file does: its identity, size, mode and change time. Any
+// write, permission change or replacement gives another stamp. Empty for
+// anything else (missing, a link, another user's file).
+QByteArray FileStamp(const QString &path);
+
 // Gives the owner the right to run the file; false when that failed.
 bool MakeExecutable(const QString &path);
 

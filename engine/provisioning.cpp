@@ -41,15 +41,13 @@ QString WritePayload(const QString &path, QFileDevice::Permissions permissions) 
     return {};
 }
 
-// A copy written earlier under the payload's own name is reused only when it
-// is runnable and holds the payload byte for byte: a damaged or replaced copy
-// would fail every run, or have its output taken for the product. Comparing
-// the mapped file costs well under a millisecond.
-bool IsUsableCopy(const QString &path) {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_uid != ::geteuid())
-        return false;
+// The stamp kept beside a shared copy: what the file system said of the copy
+// when it was last known to hold the payload.
+QString StampPath(const QString &copy) {
+    return copy + QLatin1StringView(".stamp");
+}
+
+bool HoldsPayload(const QString &path) {
     const QResource payload(QString::fromLatin1(payload::kResourcePath));
     QFile copy(path);
     if (!QFileInfo(path).isExecutable() || !copy.open(QIODevice::ReadOnly) || copy.size() != payload.size() ||
@@ -57,6 +55,35 @@ bool IsUsableCopy(const QString &path) {
         return false;
     const uchar *mapped = copy.map(0, copy.size());
     return mapped && std::memcmp(mapped, payload.data(), size_t(payload.size())) == 0;
+}
+
+// Notes that the copy holds the payload as it stands now. Without a stamp the
+// next run compares the contents again, so a failure here costs only time.
+void StampCopy(const QString &copy) {
+    const QByteArray stamp = platform::FileStamp(copy);
+    if (stamp.isEmpty()) return;
+    WriteOptions options;
+    options.ownFile = true;
+    WriteFileAtomically(StampPath(copy), stamp, options);
+}
+
+// A copy written earlier under the payload's own name is reused only when it
+// is a runnable file of this user's that holds the payload byte for byte: a
+// damaged or replaced copy would fail every run, or have its output taken for
+// the product. The contents are compared only when the copy's stamp differs
+// from the one written when they were last found right: a matching stamp
+// means nothing has written to, replaced or changed the copy since. Only the
+// shared private copy keeps a stamp; a copy of this process's own leaves
+// nothing behind it.
+bool IsUsableCopy(const QString &path, bool stamped) {
+    const QByteArray stamp = platform::FileStamp(path);
+    if (stamp.isEmpty()) return false;
+    if (!stamped) return HoldsPayload(path);
+    QFile kept(StampPath(path));
+    if (kept.open(QIODevice::ReadOnly) && kept.read(stamp.size() + 1) == stamp) return true;
+    if (!HoldsPayload(path)) return false;
+    StampCopy(path);
+    return true;
 }
 
 // The private folder is used only when it is a real folder of this user's
@@ -107,13 +134,16 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, co
 
     if (!privateFolder.isEmpty()) {
         const QString copy = privateFolder + QLatin1StringView("/nasmw-") + payload::Id();
-        if (IsUsableCopy(copy)) return {copy, {}, {}, {}};
+        if (IsUsableCopy(copy, true)) return {copy, {}, {}, {}};
         QDir().mkpath(privateFolder);
         if (const QString refused = RefusedPrivateFolder(privateFolder); !refused.isEmpty()) {
             errors << refused;
         } else {
             const QString error = WritePayload(copy, kPrivateExecutable);
-            if (error.isEmpty()) return {copy, {}, {}, {}};
+            if (error.isEmpty()) {
+                StampCopy(copy);
+                return {copy, {}, {}, {}};
+            }
             errors << error;
         }
     }
@@ -154,7 +184,8 @@ ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QStrin
     // must still hold the payload (another instance may have removed the
     // shared copy at its exit, or something may have damaged it).
     const bool usersOwn = current.program == appFolder + platform::AssemblerFileName();
-    if (current.ok() && (usersOwn ? QFileInfo(current.program).isFile() : IsUsableCopy(current.program)))
+    if (current.ok() &&
+        (usersOwn ? QFileInfo(current.program).isFile() : IsUsableCopy(current.program, current.ownFile.isEmpty())))
         return current;
     RemoveAssembler(current);  // what is left of this process's own copy
     return ProvideAssembler(appFolder, place, privateFolder);

@@ -45,6 +45,8 @@ private slots:
             << u"app/"_s << own << u"c"_s << "same size"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("private, a planted link") << u"app/"_s << own << u"c"_s << "link"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("private, whole: reused") << u"app/"_s << own << u"c"_s << "whole"_ba << u"c/nasmw-ID"_s << true;
+        QTest::newRow("private, stamped, then patched in place")
+            << u"app/"_s << own << u"c"_s << "patched"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("the user's own") << u"app/"_s << shared << u"c"_s << "#!/bin/sh\n"_ba << u"app/nasmw"_s << true;
         QTest::newRow("unwritable program folder")
             << u"file/"_s << shared << u"c"_s << ""_ba << u"c/nasmw-ID"_s << true;
@@ -70,21 +72,25 @@ private slots:
             QByteArray damaged = Payload();
             damaged[damaged.size() / 2] = char(~damaged[damaged.size() / 2]);
             WriteAll(at(program), existing == "old" ? QByteArray(Payload().size() + 5000, 'x')  // longer: not patched
-                                  : existing == "same size" ? damaged
-                                  : existing == "link"      ? "victim"
-                                  : existing == "whole"     ? Payload()
-                                                            : existing);
+                                  : existing == "same size"                      ? damaged
+                                  : existing == "link"                           ? "victim"
+                                  : existing == "whole" || existing == "patched" ? Payload()
+                                                                                 : existing);
             QVERIFY(QFile::setPermissions(at(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         }
         if (existing == "link") {  // the program's copy is its own file: the link is replaced, not followed
             QVERIFY(QFile::rename(at(program), at(u"victim"_s)) && QFile::link(at(u"victim"_s), at(program)));
         }
+        if (existing == "patched") {  // the stamp says whole; a write since then must still be seen
+            QVERIFY(ProvideAssembler(at(app), place, at(cache)).ok());
+            QFile copy(at(program));
+            QVERIFY(copy.open(QIODevice::ReadWrite) && copy.seek(copy.size() / 2) && copy.write("\xF4", 1) == 1);
+        }
         const ino_t before = Inode(at(program));
 
         ProvidedAssembler provided = ProvideAssembler(at(app), place, at(cache));
         QVERIFY2(provided.program.startsWith(at(program)), qPrintable(provided.program));
-        QCOMPARE(Inode(provided.program) != before,
-                 existing == "old" || existing == "same size" || existing == "link" || existing.isEmpty());
+        QCOMPARE(Inode(provided.program) != before, existing != "whole" && !existing.startsWith("#!"));
         QVERIFY(existing != "link" || ReadAll(at(u"victim"_s)) == "victim");
         if (existing.startsWith("#!")) {  // used as it is, and no copy written beside it
             RemoveAssembler(provided);
