@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-translations-l10n nasm xxd
-  fonts-liberation libunicorn-dev "$@")
+  fonts-liberation libunicorn-dev xvfb x11-utils "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <clocale>
+
 namespace {
 
 // The kinds the file dialogs name that Qt's own Russian texts leave in English.
@@ -36,13 +38,47 @@ bool InstallRussianTranslations(QCoreApplication &app) {
     return QCoreApplication::installTranslator(translator);
 }
 
+namespace {
+
+// The categories the user's LC_ALL stands for besides the two below.
+constexpr const char *kUsersCategoryNames[] = {"LC_CTYPE",          "LC_COLLATE",  "LC_MESSAGES",    "LC_MONETARY",
+                                               "LC_ADDRESS",        "LC_NAME",     "LC_MEASUREMENT", "LC_PAPER",
+                                               "LC_IDENTIFICATION", "LC_TELEPHONE"};
+// Qt's file dialogs format sizes and dates by QLocale::system(), which reads
+// these from the environment and formats with Qt's own data: Russian whether
+// or not the system has a Russian locale installed.
+constexpr const char *kRussianCategoryNames[] = {"LC_TIME", "LC_NUMERIC"};
+
+}  // namespace
+
 void PrepareRussianLocale() {
-    // Qt reads the system's locale from these once, as the application starts;
-    // the file dialogs format sizes and dates by it.
-    qputenv("LC_ALL", "ru_RU.UTF-8");
+    // LC_ALL would outrank the Russian categories: it is spread over the
+    // categories it stood for.
+    const QByteArray all = qgetenv("LC_ALL");
+    if (!all.isEmpty()) {
+        for (const char *name : kUsersCategoryNames) qputenv(name, all);
+        qunsetenv("LC_ALL");
+    }
+    for (const char *name : kRussianCategoryNames) qputenv(name, "ru_RU.UTF-8");
 }
 
+namespace {
+
+// The application object asked the C library for the whole locale at once,
+// which fails as a whole where the Russian locale is not installed, and
+// leaves every category in the C locale: characters would then be ASCII and
+// the title the window system shows garbled. Each category is set on its
+// own: the user's character set always, Russian dates only where the system
+// has them, and C numbers, which the program's own formatting does not need.
+void SetCLibraryLocale() {
+    for (const int category : {LC_CTYPE, LC_COLLATE, LC_MESSAGES, LC_MONETARY, LC_TIME}) std::setlocale(category, "");
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+}  // namespace
+
 void SetUpWindowProgram(QApplication &app) {
+    SetCLibraryLocale();
     QApplication::setApplicationName(QStringLiteral("orvandine-converter"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/orvandine-converter-16.png"), QSize(16, 16));

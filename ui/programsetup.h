@@ -7,8 +7,8 @@ class QCoreApplication;
 // system's language. False when they are not installed.
 bool InstallRussianTranslations(QCoreApplication &app);
 
-// Makes the system's locale Russian for this process; before the application
-// object is made.
+// Makes the dates and numbers Qt formats Russian for this process, keeping the
+// user's character set; before the application object is made.
 void PrepareRussianLocale();
 
 // What the window program sets up before its window: name, icon, translations,

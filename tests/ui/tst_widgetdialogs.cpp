@@ -54,7 +54,10 @@ class TestWidgetDialogs : public QObject {
 private slots:
     void initTestCase() {
         SetUpWindowProgram(static_cast<QApplication &>(*QCoreApplication::instance()));
-        QCOMPARE(QLocale::system().name(), u"ru_RU"_s);  // the file dialogs' sizes and dates
+        // The file dialogs' sizes and dates, whether or not the system has a Russian locale.
+        QCOMPARE(QLocale::system().toString(QDateTime(QDate(2026, 12, 7), QTime(9, 5)), QLocale::ShortFormat),
+                 u"07.12.2026 09:05"_s);
+        QCOMPARE(QLocale::system().formattedDataSize(1536), u"1,50 KiB"_s);
         QCOMPARE(QLocale().language(), QLocale::Russian);
     }
 
