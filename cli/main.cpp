@@ -202,9 +202,18 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
             outcome = CreateBas(source, documentPath, notifier, request);
             break;
         case CliOptions::Product::List: {
-            ListingRun listed = ListSource(source, documentPath, request);
-            outcome = std::move(listed.outcome);
-            if (outcome.ok()) out.WriteText(listed.text, stop.get_token());
+            // Rows go out in slices as NASM's listing is read, never held whole.
+            QByteArray pending;
+            const auto flush = [&] {
+                out.Write(pending, stop.get_token());
+                pending.clear();
+                return out.error() == 0;
+            };
+            outcome = ListSource(source, documentPath, request, [&](const QString &row) {
+                pending += row.toUtf8();
+                return pending.size() < (64 << 10) || flush();
+            });
+            if (outcome.ok()) flush();
             break;
         }
         case CliOptions::Product::Call: {

@@ -8,7 +8,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
 
 #include <csignal>
 
@@ -22,16 +25,53 @@ QStringList AssemblerArguments(const QString &source, const QString &output, con
     return arguments;
 }
 
-QString UserMessages(const QByteArray &printed, const QString &tempName, const QString &documentName) {
-    // The messages quote the source, which is in the 8-bit code page; the
-    // temporary file's name is in the file system's encoding. So the name is
-    // found among the bytes, and only the text around it is decoded.
-    const QByteArray name = QFile::encodeName(tempName);
+QByteArray SourceNameLine(const QString &documentName) {
+    // The name in the file system's encoding, as NASM would have had it; a
+    // backquoted string takes any byte, with its escapes for the few that
+    // would end it.
+    QByteArray line = "%line 0+1 `";
+    for (const char c : QFile::encodeName(documentName)) {
+        if (c == '`' || c == '\\')
+            line += '\\';
+        else if (uchar(c) < 0x20)
+            line += "\\x" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+        if (uchar(c) >= 0x20) line += c;
+    }
+    return line + "`\r\n";
+}
+
+QString UserMessages(const QByteArray &printed, const QString &tempName, const QString &documentName, qsizetype lines) {
+    // The messages quote the source, which is in the 8-bit code page; file
+    // names are in the file system's encoding. So the names are found among
+    // the bytes, and only the text around them is decoded.
+    QList<QByteArray> names{QFile::encodeName(tempName), QFile::encodeName(documentName)};
+    names.removeAll(QByteArray());
     QString text;
     qsizetype from = 0;
-    for (qsizetype at; !name.isEmpty() && (at = printed.indexOf(name, from)) >= 0; from = at + name.size())
+    for (;;) {
+        qsizetype at = -1, length = 0;
+        for (const QByteArray &name : names) {
+            const qsizetype found = printed.indexOf(name, from);
+            if (found >= 0 && (at < 0 || found < at)) at = found, length = name.size();
+        }
+        if (at < 0) break;
         text += codepage::Decode(QByteArrayView(printed).sliced(from, at - from)) + documentName;
+        from = at + length;
+    }
     text += codepage::Decode(QByteArrayView(printed).sliced(from));
+    if (lines >= 0) {
+        const QRegularExpression atLine(u"^"_s + QRegularExpression::escape(documentName) + u":(\\d+):"_s,
+                                        QRegularExpression::MultilineOption);
+        for (qsizetype at = 0;;) {
+            const QRegularExpressionMatch m = atLine.match(text, at);
+            if (!m.hasMatch()) break;
+            at = m.capturedEnd(1);
+            if (m.capturedView(1).toLongLong() <= lines + 1) continue;
+            const QString last = QString::number(lines + 1);
+            text.replace(m.capturedStart(1), m.capturedLength(1), last);
+            at = m.capturedStart(1) + last.size();
+        }
+    }
     return text.trimmed();
 }
 
@@ -99,6 +139,14 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
         return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::Encoding, EncodingErrorTitle(),
                                                        codepage::UnrepresentableMessage(encoded)));
     }
+    const qsizetype lines = source.count(u'\n') + (source.isEmpty() || source.endsWith(u'\n') ? 0 : 1);
+    if (!request.workingFolder.isEmpty() && !QFileInfo(request.workingFolder).isDir()) {
+        return AssemblerOutput::Failed(Outcome::Failed(
+            Outcome::Failure::File, FileErrorTitle(),
+            QStringLiteral("Папка документа «%1» недоступна: %2.")
+                .arg(request.workingFolder, QFileInfo::exists(request.workingFolder) ? QStringLiteral("это не папка")
+                                                                                     : platform::ErrorReason(ENOENT))));
+    }
 
     // A folder of the run's own, readable by the owner only: NASM reopens its
     // files by name, and no other user can put anything under those names.
@@ -112,7 +160,7 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
         error = FileErrorMessage(QStringLiteral("создать временную папку в"), temp, platform::LastError());
         return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
     }
-    const TempFile sourceFile = TempFile::Create(folder.path(), encoded.bytes, &error);
+    const TempFile sourceFile = TempFile::Create(folder.path(), SourceNameLine(documentName) + encoded.bytes, &error);
     if (sourceFile.isNull())
         return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
     // The output name is reserved by creating it empty; NASM writes it in place.
@@ -121,7 +169,7 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
         return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
 
     TempFile listingFile;
-    if (request.listing) {
+    if (request.listing || request.readListing) {
         listingFile = TempFile::Create(folder.path(), {}, &error);
         if (listingFile.isNull())
             return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
@@ -131,7 +179,7 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
         ExecCmd(request.assembler,
                 AssemblerArguments(sourceFile.path(), outputFile.path(), request.includeFolder, listingFile.path()),
                 request.workingFolder, request.stop, request.timeout);
-    QString messages = UserMessages(exec.output, sourceFile.path(), documentName);
+    QString messages = UserMessages(exec.output, sourceFile.path(), documentName, lines);
     if (exec.outputCut)
         messages += QStringLiteral("\n… остальные сообщения ассемблера (больше %1 МиБ) не показаны.")
                         .arg(kMaxProgramOutput / (1024 * 1024));
@@ -151,11 +199,29 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
     if (!read.ok())
         return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), read.error));
     QByteArray listing;
-    if (request.listing) {
-        FileRead listed = ReadWholeFile(listingFile.path());
-        if (!listed.ok())
-            return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), listed.error));
-        listing = std::move(listed.bytes);
+    if (request.listing || request.readListing) {
+        if (QFileInfo(listingFile.path()).size() > kMaxFileBytes) {
+            return AssemblerOutput::Failed(Outcome::Failed(
+                Outcome::Failure::File, FileErrorTitle(),
+                QStringLiteral("Листинг ассемблера для «%1» больше %2 МиБ; столько программа не обрабатывает.")
+                    .arg(documentName)
+                    .arg(kMaxFileBytes / (1024 * 1024)),
+                messages));
+        }
+        QFile listed(listingFile.path());
+        if (!listed.open(QIODevice::ReadOnly)) {
+            error = FileErrorMessage(QStringLiteral("прочитать листинг ассемблера для"), documentName,
+                                     platform::LastError());
+        } else if (request.readListing) {
+            error = request.readListing(listed);
+        } else {
+            listing = listed.readAll();
+            if (listed.error() != QFileDevice::NoError)
+                error = FileErrorMessage(QStringLiteral("прочитать листинг ассемблера для"), documentName,
+                                         listed.errorString());
+        }
+        if (!error.isEmpty())
+            return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error, messages));
     }
     return {std::move(outcome), std::move(read.bytes), std::move(listing)};
 }

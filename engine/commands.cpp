@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 Outcome Report(Outcome outcome, UserNotifier &notifier) {
@@ -41,17 +43,6 @@ Outcome WriteProduct(const QString &target, const QString &documentPath, QByteAr
     return outcome;
 }
 
-// The mistakes a product would carry into the VB program.
-QStringList ProductWarnings(const QString &source, qsizetype codeSize, bool module) {
-    QStringList texts;
-    for (const SourceWarning warning : CheckSource(source, codeSize)) {
-        if (warning == SourceWarning::NoModeDirective || warning == SourceWarning::Mode64 ||
-            (module && warning == SourceWarning::TooLongForVb))
-            texts << WarningText(warning, codeSize);
-    }
-    return texts;
-}
-
 // One run that keeps NASM's listing too.
 AssemblerOutput AssembleWithListing(const QString &source, const QString &documentPath, const RunRequest &request) {
     RunRequest listed = RequestFor(documentPath, request);
@@ -59,19 +50,59 @@ AssemblerOutput AssembleWithListing(const QString &source, const QString &docume
     return AssemblerRun(source, documentPath, listed);
 }
 
-// The listing of the document's own lines: the line break the run adds after
-// the text makes a line of its own, which the document does not have.
+// The listing's rows that stand for the document: not the run's own first
+// line that names the source, nor the line break the run adds after the text.
+class DocumentRows {
+public:
+    explicit DocumentRows(const QString &source)
+        : lines_(source.count(u'\n') + (source.isEmpty() || source.endsWith(u'\n') ? 0 : 1)) {}
+    bool Keeps(const ListingRow &row) {
+        if (std::exchange(first_, false) && row.level == 0 && row.text.startsWith(u"%line 0+1 `"_s)) return false;
+        return !(row.level == 0 && row.line > lines_ && row.size == 0);
+    }
+
+private:
+    qsizetype lines_;
+    bool first_ = true;
+};
+
 QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &source) {
     QList<ListingRow> rows = ParseListing(codepage::Decode(listing));
-    const qsizetype lines = source.count(u'\n') + (source.isEmpty() || source.endsWith(u'\n') ? 0 : 1);
-    rows.removeIf([lines](const ListingRow &row) { return row.level == 0 && row.line > lines && row.size == 0; });
+    DocumentRows document(source);
+    rows.removeIf([&document](const ListingRow &row) { return !document.Keeps(row); });
     return rows;
+}
+
+// A product's run: the bytes, with the mistakes they would carry into the VB
+// program in the outcome's warnings. The mode is told by what NASM did: the
+// listing shows the directives of included files and expanded macros too.
+AssemblerOutput AssembleProduct(const QString &source, const QString &documentPath, const RunRequest &request,
+                                bool module) {
+    RunRequest listed = RequestFor(documentPath, request);
+    QList<int> modes;
+    listed.readListing = [&modes](QIODevice &listing) {
+        ReadListing(listing, [&modes](const ListingRow &row) {
+            if (row.text.contains(u"bits"_s, Qt::CaseInsensitive) || row.text.contains(u"use"_s, Qt::CaseInsensitive))
+                modes += ModeDirectives(row.text);
+            return true;
+        });
+        return QString();
+    };
+    AssemblerOutput run = AssemblerRun(source, documentPath, listed);
+    if (!run.outcome.ok()) return run;
+    for (const SourceWarning warning : CheckSource(source, run.bytes.size(), modes)) {
+        if (warning == SourceWarning::NoModeDirective || warning == SourceWarning::Mode64 ||
+            (module && warning == SourceWarning::TooLongForVb))
+            run.outcome.warnings << WarningText(warning, run.bytes.size());
+    }
+    return run;
 }
 
 }  // namespace
 
 RunRequest RequestFor(const QString &documentPath, RunRequest request) {
-    if (documentPath != UntitledName()) request.includeFolder = QFileInfo(documentPath).absolutePath();
+    request.includeFolder = request.workingFolder;
+    request.workingFolder = documentPath == UntitledName() ? QString() : QFileInfo(documentPath).absolutePath();
     return request;
 }
 
@@ -85,9 +116,8 @@ QString BasReportText(const QString &target) {
 
 Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request) {
-    AssemblerOutput run = AssemblerRun(source, documentPath, RequestFor(documentPath, request));
+    AssemblerOutput run = AssembleProduct(source, documentPath, request, false);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
-    run.outcome.warnings = ProductWarnings(source, run.bytes.size(), false);
     Outcome written =
         WriteProduct(TargetName(documentPath, QStringLiteral("bin")), documentPath, run.bytes, run.outcome, request);
     if (written.ok()) {
@@ -99,9 +129,8 @@ Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifi
 
 Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunRequest &request,
                   const QString &documentName) {
-    AssemblerOutput run = AssemblerRun(source, documentName, RequestFor(documentName, request));
+    AssemblerOutput run = AssembleProduct(source, documentName, request, false);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
-    run.outcome.warnings = ProductWarnings(source, run.bytes.size(), false);
     notifier.ShowHexForCopy(QStringLiteral("Создание HEX строки"),
                             QStringLiteral("В текстовом поле содержатся HEX коды байт"), run.bytes);
     return run.outcome;
@@ -109,10 +138,9 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
 
 Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request) {
-    AssemblerOutput run = AssemblerRun(source, documentPath, RequestFor(documentPath, request));
+    AssemblerOutput run = AssembleProduct(source, documentPath, request, true);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     const QString target = TargetName(documentPath, QStringLiteral("bas"));
-    run.outcome.warnings = ProductWarnings(source, run.bytes.size(), true);
     const QByteArray module = ModuleBytes(run.bytes);
     run.bytes = {};
     Outcome written = WriteProduct(target, documentPath, module, run.outcome, request);
@@ -132,8 +160,18 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
             StoppingLine(result, listing), result.returned(), result.contractKept()};
 }
 
-ListingRun ListSource(const QString &source, const QString &documentPath, const RunRequest &request) {
-    AssemblerOutput run = AssembleWithListing(source, documentPath, request);
-    if (!run.outcome.ok()) return {std::move(run.outcome), {}};
-    return {std::move(run.outcome), ListingText(DocumentListing(run.listing, source))};
+Outcome ListSource(const QString &source, const QString &documentPath, const RunRequest &request,
+                   const std::function<bool(const QString &)> &print) {
+    RunRequest listed = RequestFor(documentPath, request);
+    listed.readListing = [&](QIODevice &listing) {
+        DocumentRows document(source);
+        ReadListing(listing, [&](const ListingRow &row) {
+            return request.stop.stop_requested() || !document.Keeps(row) || print(ListingRowText(row));
+        });
+        return QString();
+    };
+    AssemblerOutput run = AssemblerRun(source, documentPath, listed);
+    if (request.stop.stop_requested())
+        return Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, run.outcome.messages);
+    return std::move(run.outcome);
 }

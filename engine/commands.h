@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // The three products. Each assembles the source, delivers its product, and
 // reports through the notifier: success as described, a failure as an error
 // box (nothing is written then), a cancel not at all. The outcome returned is
@@ -23,8 +25,11 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
 Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request);
 
-// The request for a document: NASM also searches the document's own folder
-// for %include and incbin (an untitled document has none).
+// The request for a document: NASM runs in the document's own folder (an
+// untitled document's is the current folder), so that %include, incbin and
+// %pathsearch find what lies beside it first and name it as written, and
+// output files named in the source land beside it; the program folder, the
+// request's working folder, is searched after it.
 RunRequest RequestFor(const QString &documentPath, RunRequest request);
 
 // The trial of a function: the source assembled once (binary and listing),
@@ -39,12 +44,12 @@ struct TrialRun {
 TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
                  const RunRequest &request);
 
-// NASM's listing as the user reads it: line, offset, bytes, source.
-struct ListingRun {
-    Outcome outcome;
-    QString text;
-};
-ListingRun ListSource(const QString &source, const QString &documentPath, const RunRequest &request);
+// NASM's listing as the user reads it (line, offset, bytes, source), handed
+// to print a row at a time as it is read, so that a listing of any size goes
+// out in constant memory; print returns false when its output failed, which
+// ends the reading.
+Outcome ListSource(const QString &source, const QString &documentPath, const RunRequest &request,
+                   const std::function<bool(const QString &)> &print);
 
 // The report shown after the module was written to target.
 QString BasReportText(const QString &target);

@@ -1,5 +1,9 @@
 #include "listing.h"
 
+#include "codepage.h"
+
+#include <QIODevice>
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -20,56 +24,72 @@ const QRegularExpression &RowPattern() {
 
 }  // namespace
 
+std::optional<ListingRow> ListingParser::Take(QStringView raw) {
+    const QStringView line = raw.endsWith(u'\r') ? raw.chopped(1) : raw;
+    const QRegularExpressionMatch m = RowPattern().match(line);
+    if (!m.hasMatch()) return std::nullopt;  // NASM's warnings and anything unforeseen
+
+    const QStringView hex = m.capturedView(3);
+    const QStringView marker = m.capturedView(5);
+    const qint64 count = m.capturedLength(6) ? m.capturedView(6).toLongLong(nullptr, 16) : 1;
+    if (continued_ && pending_) {
+        ListingRow &row = *pending_;
+        row.bytes += QByteArray::fromHex(hex.toLatin1());
+        row.repeat = marker == u"rep" ? count : 1;
+        row.size = row.bytes.size() * row.repeat;
+        continued_ = !m.capturedView(7).isEmpty();
+        return std::nullopt;
+    }
+
+    ListingRow row;
+    row.line = m.capturedView(1).toInt();
+    if (m.capturedLength(2)) {
+        row.offset = m.capturedView(2).toLongLong(nullptr, 16);
+        row.bytes = QByteArray::fromHex(hex.toLatin1());
+        if (marker == u"rep") {
+            row.repeat = count;
+            row.size = row.bytes.size() * count;
+        } else if (!marker.isEmpty()) {  // resb and incbin: the size only
+            row.size = count;
+        } else {
+            row.size = row.bytes.size() + m.capturedLength(4) / 2;  // "??" is a reserved byte
+        }
+        continued_ = !m.capturedView(7).isEmpty();
+    } else {
+        continued_ = false;
+    }
+    const qsizetype levelColumn = m.capturedEnd(1) + 1 + kLevelColumn;
+    static const QRegularExpression level(QStringLiteral(R"(<(\d+)>)"));
+    const QRegularExpressionMatch lm = level.match(line.mid(levelColumn, kLevelWidth));
+    row.level = lm.hasMatch() ? lm.capturedView(1).toInt() : 0;
+    row.text = line.mid(levelColumn + kLevelWidth + 1).toString();
+    if (row.level == 0) {
+        documentLine_ = row.line;
+        // A %rep block is listed at its %endrep; its copies carry the document's own line numbers.
+        repeatBlock_ = row.text.trimmed().startsWith(u"%endrep", Qt::CaseInsensitive);
+    }
+    row.documentLine = row.level == 0 || (row.level == 1 && repeatBlock_) ? row.line : documentLine_;
+    return std::exchange(pending_, std::move(row));
+}
+
+bool ReadListing(QIODevice &file, const std::function<bool(const ListingRow &)> &take) {
+    ListingParser parser;
+    QByteArray line;
+    while (!file.atEnd()) {
+        line = file.readLine();
+        if (line.endsWith('\n')) line.chop(1);
+        if (const std::optional<ListingRow> row = parser.Take(codepage::Decode(line)); row && !take(*row)) return false;
+    }
+    const std::optional<ListingRow> last = parser.Finish();
+    return !last || take(*last);
+}
+
 QList<ListingRow> ParseListing(const QString &listing) {
     QList<ListingRow> rows;
-    int documentLine = 0;
-    bool repeatBlock = false;
-    bool continued = false;  // the last row's bytes go on in the next line
-    for (QStringView raw : QStringView(listing).split(u'\n')) {
-        const QString line = raw.endsWith(u'\r') ? raw.chopped(1).toString() : raw.toString();
-        const QRegularExpressionMatch m = RowPattern().match(line);
-        if (!m.hasMatch()) continue;  // NASM's warnings and anything unforeseen
-
-        const QString hex = m.captured(3);
-        const QString marker = m.captured(5);
-        const qint64 count = m.capturedLength(6) ? m.captured(6).toLongLong(nullptr, 16) : 1;
-        if (continued && !rows.isEmpty()) {
-            ListingRow &row = rows.last();
-            row.bytes += QByteArray::fromHex(hex.toLatin1());
-            row.repeat = marker == u"rep" ? count : 1;
-            row.size = row.bytes.size() * row.repeat;
-            continued = !m.captured(7).isEmpty();
-            continue;
-        }
-
-        ListingRow row;
-        row.line = m.captured(1).toInt();
-        if (m.capturedLength(2)) {
-            row.offset = m.captured(2).toLongLong(nullptr, 16);
-            row.bytes = QByteArray::fromHex(hex.toLatin1());
-            if (marker == u"rep") {
-                row.repeat = count;
-                row.size = row.bytes.size() * count;
-            } else if (!marker.isEmpty()) {  // resb and incbin: the size only
-                row.size = count;
-            } else {
-                row.size = row.bytes.size() + m.capturedLength(4) / 2;  // "??" is a reserved byte
-            }
-            continued = !m.captured(7).isEmpty();
-        }
-        const int levelColumn = int(m.capturedEnd(1)) + 1 + kLevelColumn;
-        static const QRegularExpression level(QStringLiteral(R"(<(\d+)>)"));
-        const QRegularExpressionMatch lm = level.match(line.mid(levelColumn, kLevelWidth));
-        row.level = lm.hasMatch() ? lm.captured(1).toInt() : 0;
-        row.text = line.mid(levelColumn + kLevelWidth + 1);
-        if (row.level == 0) {
-            documentLine = row.line;
-            // A %rep block is listed at its %endrep; its copies carry the document's own line numbers.
-            repeatBlock = row.text.trimmed().startsWith(u"%endrep", Qt::CaseInsensitive);
-        }
-        row.documentLine = row.level == 0 || (row.level == 1 && repeatBlock) ? row.line : documentLine;
-        rows.push_back(row);
-    }
+    ListingParser parser;
+    for (QStringView line : QStringView(listing).split(u'\n'))
+        if (std::optional<ListingRow> row = parser.Take(line)) rows.push_back(std::move(*row));
+    if (std::optional<ListingRow> row = parser.Finish()) rows.push_back(std::move(*row));
     return rows;
 }
 
@@ -79,26 +99,29 @@ const ListingRow *RowAtOffset(const QList<ListingRow> &rows, qint64 offset) {
     return nullptr;
 }
 
-QString ListingText(const QList<ListingRow> &rows) {
+QString ListingRowText(const ListingRow &row) {
     constexpr int kBytesPerLine = 8;  // longer runs go on in lines of their own, as in NASM's listing
-    QString text;
-    for (const ListingRow &row : rows) {
-        QStringList bytes{QString()};
-        if (row.offset >= 0 && row.bytes.size() * row.repeat != row.size) {
-            bytes[0] = QStringLiteral("(%1 байт)").arg(row.size);
-        } else if (row.offset >= 0) {
-            const QString hex = QString::fromLatin1(row.bytes.toHex().toUpper());
-            bytes = QStringList();
-            for (qsizetype at = 0; at < hex.size() || bytes.isEmpty(); at += 2 * kBytesPerLine)
-                bytes << hex.mid(at, 2 * kBytesPerLine);
-            if (row.repeat > 1) bytes.last() += QStringLiteral(" ×%1").arg(row.repeat);
-        }
-        const QString where =
-            row.level == 0 ? QString::number(row.line) : QStringLiteral("%1<%2>").arg(row.documentLine).arg(row.level);
-        const QString offset =
-            row.offset >= 0 ? QStringLiteral("%1").arg(row.offset, 8, 16, QChar(u'0')).toUpper() : QString(8, u' ');
-        text += QStringLiteral("%1  %2  %3  %4\n").arg(where, 8).arg(offset).arg(bytes[0], -24).arg(row.text);
-        for (qsizetype i = 1; i < bytes.size(); ++i) text += QString(20, u' ') + bytes[i] + u'\n';
+    QStringList bytes{QString()};
+    if (row.offset >= 0 && row.bytes.size() * row.repeat != row.size) {
+        bytes[0] = QStringLiteral("(%1 байт)").arg(row.size);
+    } else if (row.offset >= 0) {
+        const QString hex = QString::fromLatin1(row.bytes.toHex().toUpper());
+        bytes = QStringList();
+        for (qsizetype at = 0; at < hex.size() || bytes.isEmpty(); at += 2 * kBytesPerLine)
+            bytes << hex.mid(at, 2 * kBytesPerLine);
+        if (row.repeat > 1) bytes.last() += QStringLiteral(" ×%1").arg(row.repeat);
     }
+    const QString where =
+        row.level == 0 ? QString::number(row.line) : QStringLiteral("%1<%2>").arg(row.documentLine).arg(row.level);
+    const QString offset =
+        row.offset >= 0 ? QStringLiteral("%1").arg(row.offset, 8, 16, QChar(u'0')).toUpper() : QString(8, u' ');
+    QString text = QStringLiteral("%1  %2  %3  %4\n").arg(where, 8).arg(offset).arg(bytes[0], -24).arg(row.text);
+    for (qsizetype i = 1; i < bytes.size(); ++i) text += QString(20, u' ') + bytes[i] + u'\n';
+    return text;
+}
+
+QString ListingText(const QList<ListingRow> &rows) {
+    QString text;
+    for (const ListingRow &row : rows) text += ListingRowText(row);
     return text;
 }

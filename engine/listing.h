@@ -4,6 +4,11 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
+class QIODevice;
+
 // NASM's listing (-l): which source line made which bytes.
 
 struct ListingRow {
@@ -19,6 +24,27 @@ struct ListingRow {
     bool operator==(const ListingRow &) const = default;
 };
 
+// Turns NASM's listing into rows a line at a time, so that a listing of any
+// size can be read in slices: a row is complete once the next one begins.
+class ListingParser {
+public:
+    // The next line of the listing, without its line break; the row it
+    // completed, if any.
+    std::optional<ListingRow> Take(QStringView line);
+    // The last row, once the listing has ended.
+    std::optional<ListingRow> Finish() { return std::exchange(pending_, std::nullopt); }
+
+private:
+    std::optional<ListingRow> pending_;
+    int documentLine_ = 0;
+    bool repeatBlock_ = false;
+    bool continued_ = false;  // the pending row's bytes go on in the next line
+};
+
+// Reads a listing file (in the 8-bit code page) in slices and hands each row
+// to take, which returns false to stop the reading. False when it was stopped.
+bool ReadListing(QIODevice &file, const std::function<bool(const ListingRow &)> &take);
+
 // Rows in the listing's order; the continuation lines of a long run of bytes
 // are joined to their row, NASM's warning lines are left out.
 QList<ListingRow> ParseListing(const QString &listing);
@@ -26,5 +52,9 @@ QList<ListingRow> ParseListing(const QString &listing);
 // The row that made the byte at offset, or nullptr.
 const ListingRow *RowAtOffset(const QList<ListingRow> &rows, qint64 offset);
 
-// The listing as the user reads it: line, offset, bytes, source.
+// A row as the user reads it: line, offset, bytes, source; a line break
+// after each line (a long run of bytes takes lines of its own).
+QString ListingRowText(const ListingRow &row);
+
+// The whole listing so.
 QString ListingText(const QList<ListingRow> &rows);

@@ -42,8 +42,13 @@ QList<int> ModeDirectives(const QString &text) {
 }
 
 QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing) {
-    QList<int> modes = ModeDirectives(source);
+    QList<int> modes;
     for (const ListingRow &row : listing) modes += ModeDirectives(row.text);
+    return CheckSource(source, codeSize, modes);
+}
+
+QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, QList<int> modes) {
+    modes += ModeDirectives(source);
     QList<SourceWarning> warnings;
     if (modes.isEmpty()) warnings << SourceWarning::NoModeDirective;
     if (modes.contains(64)) warnings << SourceWarning::Mode64;
@@ -53,7 +58,7 @@ QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, cons
 }
 
 QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize) {
-    return CheckSource(source, codeSize, {});
+    return CheckSource(source, codeSize, QList<int>());
 }
 
 QString WarningText(SourceWarning warning, qsizetype codeSize) {

@@ -25,6 +25,8 @@ constexpr qsizetype kMaxCodeForVbLine = (1023 - 21) / 2;
 // macro-expanded lines too.
 QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize);
 QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing);
+// The same with the widths the listing's directives name (ModeDirectives of its rows).
+QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, QList<int> listedModes);
 
 // Russian text of a warning; codeSize is told for TooLongForVb.
 QString WarningText(SourceWarning warning, qsizetype codeSize);

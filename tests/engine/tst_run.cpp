@@ -100,6 +100,58 @@ private slots:
         QCOMPARE(temp.entries(), QStringList());
         QVERIFY(!QFileInfo::exists(oldCurrent_ + u"/pwned"_s));
     }
+
+    // A document gives what NASM gives when run by hand in the document's folder on the document
+    // itself: the same bytes and messages, its own includes before the program folder's, files it
+    // names landing beside it; the mode warnings follow the directives NASM met, wherever they were.
+    void sameAsNasmByHand_data() {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QString>("warning");  // a pattern the product's warnings match, or "" for none
+        QTest::newRow("include beside the document, a decoy beside the program")
+            << "%include \"x.inc\"\nnop\n"_ba << u"bits 32"_s;
+        QTest::newRow("bits from an include") << "%include \"mode.inc\"\nmov eax, 1\n"_ba << QString();
+        QTest::newRow("bits from a macro")
+            << "%macro mode 1\nbits %1\n%endmacro\nmode 32\nmov eax, 1\n"_ba << QString();
+        QTest::newRow("bits 64 from an include") << "%include \"long.inc\"\nmov rax, 1\n"_ba << u"bits 64"_s;
+        QTest::newRow("__FILE__ and __LINE__") << "bits 32\ndb __FILE__, __LINE__\n"_ba << QString();
+        QTest::newRow("%pathsearch") << "bits 32\n%pathsearch p \"x.inc\"\ndb p\n"_ba << QString();
+        QTest::newRow("map file") << "bits 32\n[map all out.map]\nnop\n"_ba << QString();
+        QTest::newRow("unclosed %if, final break") << "bits 32\n%if 1\nnop\n"_ba << QString();
+        QTest::newRow("unclosed %macro, no final break") << "bits 32\n%macro m 0\nnop"_ba << QString();
+        QTest::newRow("error in an include") << "bits 32\n%include \"bad.inc\"\n"_ba << QString();
+    }
+    void sameAsNasmByHand() {
+        QFETCH(QByteArray, source);
+        QFETCH(QString, warning);
+        QTemporaryDir app;
+        const QDir doc(work_.path());
+        for (const auto &[name, text] : {std::pair{"x.inc", "db 1\n"},
+                                         {"mode.inc", "bits 32\n"},
+                                         {"long.inc", "bits 64\n"},
+                                         {"bad.inc", "nop\nfoo bar baz\n"}})
+            WriteAll(doc.filePath(QString::fromLatin1(name)), text);
+        WriteAll(app.filePath(u"x.inc"_s), "db 2\n");
+        WriteAll(doc.filePath(u"a.asm"_s), source);
+
+        QProcess nasm;  // by hand
+        nasm.setWorkingDirectory(doc.path());
+        nasm.start(REAL_NASM, {u"-f"_s, u"bin"_s, u"a.asm"_s, u"-o"_s, u"hand.bin"_s});
+        QVERIFY(nasm.waitForFinished());
+        const QString said = QString::fromUtf8(nasm.readAllStandardError()).trimmed();
+        const QByteArray bytes = ReadAll(doc.filePath(u"hand.bin"_s));
+        QFile::remove(doc.filePath(u"out.map"_s));
+
+        RecordingNotifier notifier;
+        const Outcome outcome = CreateHex(QString::fromLatin1(source), notifier,
+                                          RunRequest{REAL_NASM, app.path() + u'/', {}, 0ms}, u"a.asm"_s);
+        QCOMPARE(outcome.ok(), nasm.exitCode() == 0);
+        QCOMPARE(outcome.ok() ? outcome.messages : outcome.text, said);
+        if (outcome.ok()) QCOMPARE(notifier.shown.value(0).text, QString::fromLatin1(bytes.toHex().toUpper()));
+        QCOMPARE(outcome.warnings.size(), warning.isEmpty() ? 0 : 1);
+        QVERIFY(warning.isEmpty() || outcome.warnings[0].contains(warning));
+        QCOMPARE(QFileInfo::exists(doc.filePath(u"out.map"_s)), source.contains("map"));
+        QCOMPARE(QDir(app.path()).entryList(QDir::Files), QStringList{u"x.inc"_s});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRun)

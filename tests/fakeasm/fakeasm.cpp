@@ -36,5 +36,8 @@ int main(int argc, char *argv[]) {
         std::remove(output.c_str());
         return mode == "nooutput" ? 0 : 1;
     }
-    std::ofstream(output, std::ios::binary | std::ios::trunc) << std::ifstream(source, std::ios::binary).rdbuf();
+    // The source's first line names it, as NASM's %line does; the rest is the text.
+    std::ifstream in(source, std::ios::binary);
+    if (in.peek() == '%') in.ignore(1 << 20, '\n');
+    std::ofstream(output, std::ios::binary | std::ios::trunc) << in.rdbuf();
 }
