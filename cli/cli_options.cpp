@@ -71,9 +71,10 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
             bool ok = false;
             const double seconds = QString(value).replace(u',', u'.').toDouble(&ok);  // "0,5" as the messages write it
             if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6)
-                return fail(QStringLiteral("Неверное время для --timeout: «%1» (нужно число секунд больше нуля, "
-                                           "например 2 или 0,5).")
-                                .arg(value));
+                return fail(
+                    QStringLiteral("Неверное время для --timeout: «%1» (нужно число секунд больше нуля и не больше "
+                                   "1000000, например 2 или 0,5).")
+                        .arg(value));
             options.timeout = std::chrono::milliseconds(qint64(std::ceil(seconds * 1000)));
         } else if (!filesOnly && arg.startsWith(QLatin1StringView("--"))) {
             return fail(QStringLiteral("Неизвестный ключ «%1».").arg(arg));

@@ -7,6 +7,7 @@
 #include <QProcess>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 #include <cstring>
@@ -42,6 +43,8 @@ void PrepareChild(pid_t parent) {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Whatever NASM creates (it re-creates its listing by name) is the user's alone.
+    ::umask(077);
     // Killed with the program, even when the program itself is killed.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);

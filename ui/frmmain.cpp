@@ -340,12 +340,14 @@ void frmMain::RunTrial(const QStringList &parameters) {
         [this, trial] {
             trialBox_->showReport(trial->report);
             if (trial->stoppingLine > 0) txtAsm->markLines({trial->stoppingLine});
-        });
+        },
+        QStringLiteral("Проверка вызова…"));
 }
 
-void frmMain::RunCommand(Command command, std::function<void()> after) {
+void frmMain::RunCommand(Command command, std::function<void()> after, const QString &progressText) {
     if (running_) return;
     afterRun_ = std::move(after);
+    progressText_ = progressText;
     WithMemory(QStringLiteral("ассемблировать"), [&] {
         const QString source = txtAsm->text();
         const QString documentPath = GetDocumentPath();
@@ -399,7 +401,7 @@ void frmMain::StartWorker(Command command, const QString &source, const QString 
 
 void frmMain::ShowProgress() {
     if (!progress_) {
-        progress_ = new QProgressDialog(QStringLiteral("Ассемблирование…"), QStringLiteral("Отмена"), 0, 0, this);
+        progress_ = new QProgressDialog(progressText_, QStringLiteral("Отмена"), 0, 0, this);
         progress_->setObjectName(QStringLiteral("progressBox"));
         progress_->setWindowTitle(QStringLiteral("Ассемблирование"));
         // Not modal: the window's close button and Ctrl+Q still reach the

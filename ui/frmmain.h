@@ -82,7 +82,8 @@ private:
     bool LoadDocument(const QString &path, bool createMissing);
     void SaveTo(const QString &path);
     // after runs once the command succeeded and its reports were shown.
-    void RunCommand(Command command, std::function<void()> after = {});
+    void RunCommand(Command command, std::function<void()> after = {},
+                    const QString &progressText = QStringLiteral("Ассемблирование…"));
     void StartWorker(Command command, const QString &source, const QString &documentPath);
     void CommandEnded(const Outcome &outcome, std::shared_ptr<const DeferredNotifier> reports,
                       const QString &documentPath);
@@ -134,4 +135,5 @@ private:
     std::stop_source stop_;
     std::jthread worker_;
     QProgressDialog *progress_ = nullptr;
+    QString progressText_;  // what the progress box says the run is doing
 };
