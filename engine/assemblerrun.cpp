@@ -59,7 +59,7 @@ QString UserMessages(const QByteArray &printed, const QString &tempName, const Q
         from = at + length;
     }
     text += codepage::Decode(QByteArrayView(printed).sliced(from));
-    if (lines >= 0) {
+    if (lines >= 0 && text.contains(documentName + u':')) {
         const QRegularExpression atLine(u"^"_s + QRegularExpression::escape(documentName) + u":(\\d+):"_s,
                                         QRegularExpression::MultilineOption);
         for (qsizetype at = 0;;) {
