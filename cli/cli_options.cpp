@@ -1,11 +1,13 @@
 #include "cli_options.h"
 
+#include "callparams.h"
+
 #include <cmath>
 
 QString CliUsage() {
     return QStringLiteral(
         "Использование: orvandine-convert [--timeout СЕКУНДЫ] (--hex | --bin | --bas | --list) ФАЙЛ\n"
-        "       orvandine-convert [--timeout СЕКУНДЫ] --call ФАЙЛ [P1 [P2 [P3 [P4]]]]\n"
+        "       orvandine-convert [--timeout СЕКУНДЫ] [--max-instructions N] --call ФАЙЛ [P1 [P2 [P3 [P4]]]]\n"
         "\n"
         "Ассемблирует ФАЙЛ (исходник NASM в кодировке Windows-1251) и выдаёт:\n"
         "  --hex            HEX строку на стандартный вывод;\n"
@@ -14,6 +16,9 @@ QString CliUsage() {
         "  --list           листинг: строка, смещение, байты, исходный текст;\n"
         "  --call           проверку вызова в эмуляторе процессора, как его вызовет VB\n"
         "                   (CallWindowProc, четыре 32-битных параметра; недостающие равны 0).\n"
+        "                   Нарушение правила stdcall, которое CallWindowProc исправляет\n"
+        "                   (ret без 16, EBX/ESI/EDI не сохранены), — предупреждение, код 0.\n"
+        "                   Исходник с bits 64 не проверяется (код 2).\n"
         "Параметр: число (десятичное, можно отрицательное; &H1F или 0x1F), buf:N (адрес\n"
         "буфера из N нулевых байт, N до 1 МиБ) или hex:0102FF (адрес буфера с этими байтами).\n"
         "ФАЙЛ \"-\" читается со стандартного ввода; продукты тогда пишутся в текущую папку\n"
@@ -22,12 +27,15 @@ QString CliUsage() {
         "папке ФАЙЛА.\n"
         "\n"
         "  --timeout СЕК    остановить ассемблер, если он работает дольше (код 124);\n"
+        "  --max-instructions N  для --call: предел инструкций эмулятора (по умолчанию\n"
+        "                   100000000); не завершившийся за N инструкций вызов — код 4;\n"
         "  --help           эта справка;\n"
         "  --version        версия программы и встроенного NASM.\n"
         "\n"
         "Коды выхода: 0 успех, 1 ошибка ассемблирования, 2 ошибка вызова, файла, параметра\n"
-        "или кодировки, 3 проверяемая функция остановлена или нарушила правила вызова,\n"
-        "124 время истекло, 130 прервано.\n");
+        "или кодировки, 3 проверяемая функция приведёт к сбою или повредит вызывающую\n"
+        "программу, 4 проверка не дала ответа (вызов не завершился за N инструкций или\n"
+        "эмулятор не умеет выполнять инструкцию), 124 время истекло, 130 прервано.\n");
 }
 
 CliOptions ParseCliOptions(const QStringList &arguments) {
@@ -76,6 +84,19 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
                                    "1000000, например 2 или 0,5).")
                         .arg(value));
             options.timeout = std::chrono::milliseconds(qint64(std::ceil(seconds * 1000)));
+        } else if (!filesOnly && (arg == QLatin1StringView("--max-instructions") ||
+                                  arg.startsWith(QLatin1StringView("--max-instructions=")))) {
+            QString value;
+            if (arg.contains(QLatin1Char('='))) {
+                value = arg.section(QLatin1Char('='), 1);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            } else {
+                return fail(QStringLiteral("После --max-instructions нужно число инструкций."));
+            }
+            const ParsedInstructionLimit limit = ParseInstructionLimit(value);
+            if (!limit.error.isEmpty()) return fail(limit.error);
+            options.maxInstructions = limit.value;
         } else if (!filesOnly && arg.startsWith(QLatin1StringView("--"))) {
             return fail(QStringLiteral("Неизвестный ключ «%1».").arg(arg));
         } else {

@@ -29,7 +29,7 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kAssemblyFailed = 1, kUsage = 2, kCallBroken = 3, kTimedOut = 124, kInterrupted = 130 };
+enum ExitCode { kOk = 0, kAssemblyFailed = 1, kUsage = 2, kCallBroken = 3, kCallUndecided = 4, kTimedOut = 124, kInterrupted = 130 };
 
 // Standard output (or error) written through its descriptor: every write is
 // checked, and a stop request ends a write that waits on a slow reader.
@@ -172,7 +172,7 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
     const bool fromInput = options.file == QLatin1StringView("-");
     const ParsedCallParams params = ParseCallParams(options.parameters);
     if (!params) return fail(params.error, kUsage);
-    bool callBroken = false;
+    int callCode = kOk;
     if (fromInput && inputClosed)
         return fail(QStringLiteral("Не удалось прочитать стандартный ввод: он закрыт."), kUsage);
     const FileRead read = fromInput ? ReadStandardInput(STDIN_FILENO, stop.get_token()) : ReadWholeFile(options.file);
@@ -217,10 +217,14 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
             break;
         }
         case CliOptions::Product::Call: {
-            TrialRun trial = TryCall(source, documentPath, params.params, request);
+            TrialSettings settings;
+            settings.instructionLimit = options.maxInstructions;
+            TrialRun trial = TryCall(source, documentPath, params.params, request, settings);
             outcome = std::move(trial.outcome);
             if (outcome.ok()) out.WriteText(trial.report, stop.get_token());
-            if (outcome.ok() && !(trial.returned && trial.contractKept)) callBroken = true;
+            // A broken stdcall rule that CallWindowProc repairs is a warning: the call works as the module makes it.
+            if (trial.verdict == TrialVerdict::Crash) callCode = kCallBroken;
+            if (trial.verdict == TrialVerdict::Undecided) callCode = kCallUndecided;
             break;
         }
         case CliOptions::Product::None:
@@ -237,7 +241,7 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
     for (const QString &warning : outcome.warnings)
         err.WriteText(QStringLiteral("orvandine-convert: предупреждение: ") + warning + QLatin1Char('\n'),
                       stop.get_token());
-    if (outcome.ok() && callBroken) return kCallBroken;
+    if (outcome.ok() && callCode != kOk) return callCode;
     return ExitCodeOf(outcome);
 }
 
@@ -282,7 +286,7 @@ int main(int argc, char *argv[]) {
         return kUsage;
     }
     out.Close();
-    if ((code != kOk && code != kCallBroken) || out.error() == 0) return code;
+    if ((code != kOk && code != kCallBroken && code != kCallUndecided) || out.error() == 0) return code;
     err.WriteText(QStringLiteral("orvandine-convert: Не удалось записать стандартный вывод: %1.\n")
                       .arg(out.error() == EBADF ? QStringLiteral("он закрыт") : platform::ErrorReason(out.error())));
     return kUsage;

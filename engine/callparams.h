@@ -34,3 +34,11 @@ ParsedCallParams ParseCallParam(const QString &field, int index);
 
 // Up to four fields; missing ones are 0.
 ParsedCallParams ParseCallParams(const QStringList &fields);
+
+struct ParsedInstructionLimit {
+    quint64 value = 0;
+    QString error;  // Russian, quotes the text
+};
+
+// The instruction limit of a trial: a whole number from 1 to 10^12.
+ParsedInstructionLimit ParseInstructionLimit(const QString &text);

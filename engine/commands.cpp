@@ -9,6 +9,7 @@
 #include "sourcechecks.h"
 #include "trial.h"
 #include "trialreport.h"
+#include "trialworker.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -149,15 +150,24 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
 }
 
 TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
-                 const RunRequest &request) {
+                 const RunRequest &request, const TrialSettings &settings) {
+    // Started first: the worker loads the emulator while NASM runs.
+    TrialWorker worker(settings);
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome)};
-    const TrialResult result = TrialCall(run.bytes, params);
-    if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
     const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
+    if (warnings.contains(SourceWarning::Mode64))
+        return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), Mode64TrialText(), run.outcome.messages)};
+    if (run.bytes.isEmpty())
+        return {std::move(run.outcome), EmptyTrialReportText(warnings), 0, TrialVerdict::Clean};
+    bool cancelled = false;
+    const TrialResult result = worker.Run(run.bytes, params, request.stop, &cancelled);
+    if (cancelled || request.stop.stop_requested())
+        return {Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, run.outcome.messages)};
+    if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};
     return {std::move(run.outcome), TrialReportText(result, listing, warnings, run.bytes.size()),
-            StoppingLine(result, listing), result.returned(), result.contractKept()};
+            StoppingLine(result, listing), result.verdict()};
 }
 
 Outcome ListSource(const QString &source, const QString &documentPath, const RunRequest &request,

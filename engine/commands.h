@@ -2,6 +2,7 @@
 
 #include "assemblerrun.h"
 #include "callparams.h"
+#include "trial.h"
 #include "outcome.h"
 #include "usernotifier.h"
 
@@ -33,16 +34,15 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
 RunRequest RequestFor(const QString &documentPath, RunRequest request);
 
 // The trial of a function: the source assembled once (binary and listing),
-// its code called in the emulator as VB calls it.
+// its code called in the emulator as VB calls it, in the trial worker.
 struct TrialRun {
-    Outcome outcome;       // an assembly, file or emulator failure; the trial itself is in the report
+    Outcome outcome;       // an assembly, file or emulator failure, or a cancel; the trial itself is in the report
     QString report{};      // the Russian report
     int stoppingLine = 0;  // the document's line a stopped call stopped on, else 0
-    bool returned = false;
-    bool contractKept = false;
+    TrialVerdict verdict = TrialVerdict::Undecided;
 };
 TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
-                 const RunRequest &request);
+                 const RunRequest &request, const TrialSettings &settings = {});
 
 // NASM's listing as the user reads it (line, offset, bytes, source), handed
 // to print a row at a time as it is read, so that a listing of any size goes

@@ -55,6 +55,7 @@ LoadedEmulator Open(const QString &library) {
     find(f->hookAdd, "uc_hook_add");
     find(f->emuStart, "uc_emu_start");
     find(f->emuStop, "uc_emu_stop");
+    find(f->ctl, "uc_ctl");
     if (!absent.isEmpty()) {
         delete f;
         return {nullptr, MissingText(library, QStringLiteral("в ней нет функции %1.").arg(absent))};
@@ -72,6 +73,10 @@ LoadedEmulator Open(const QString &library) {
 }
 
 }  // namespace
+
+QString DefaultUnicornLibrary() {
+    return qEnvironmentVariable("ORVANDINE_EMULATOR_LIBRARY", QStringLiteral("libunicorn.so.2"));
+}
 
 LoadedEmulator LoadEmulator(const QString &library) {
     static std::mutex mutex;

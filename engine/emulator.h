@@ -24,12 +24,12 @@ struct UnicornFunctions {
     decltype(&uc_hook_add) hookAdd = nullptr;
     decltype(&uc_emu_start) emuStart = nullptr;
     decltype(&uc_emu_stop) emuStop = nullptr;
+    decltype(&uc_ctl) ctl = nullptr;
 };
 
 // The library the emulator is opened from unless a caller names another.
-inline QString DefaultUnicornLibrary() {
-    return QStringLiteral("libunicorn.so.2");
-}
+// ORVANDINE_EMULATOR_LIBRARY names another one (the tests give a broken copy).
+QString DefaultUnicornLibrary();
 
 struct LoadedEmulator {
     const UnicornFunctions *functions = nullptr;  // lives as long as the process

@@ -66,6 +66,10 @@ void Collect(QProcess &process, ExecResult &result) {
 
 }  // namespace
 
+void PrepareChildProcess(QProcess &process) {
+    process.setChildProcessModifier([parent = ::getpid()] { PrepareChild(parent); });
+}
+
 ExecResult ExecCmd(const QString &program, const QStringList &arguments, const QString &workingFolder,
                    std::stop_token stop, std::chrono::milliseconds timeout) {
     ExecResult result;
@@ -75,7 +79,7 @@ ExecResult ExecCmd(const QString &program, const QStringList &arguments, const Q
     process.setWorkingDirectory(workingFolder);
     process.setProgram(program);
     process.setArguments(arguments);
-    process.setChildProcessModifier([parent = ::getpid()] { PrepareChild(parent); });
+    PrepareChildProcess(process);
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1)) {
         result.status = ExecResult::Status::FailedToStart;

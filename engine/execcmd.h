@@ -23,6 +23,12 @@ struct ExecResult {
     QString error;           // why it failed to start
 };
 
+class QProcess;
+
+// Gives a child process the start ExecCmd gives its program: default signal
+// handling, an empty signal mask, and an end when this program dies.
+void PrepareChildProcess(QProcess &process);
+
 // What is kept of a program's messages.
 inline constexpr qsizetype kMaxProgramOutput = 1 << 20;
 

@@ -20,6 +20,10 @@ QString AppPath() {
     return folder;
 }
 
+QString ProgramFileName(const QString &base) {
+    return base;
+}
+
 QString AssemblerFileName() {
     return QStringLiteral("nasmw");
 }

@@ -10,6 +10,9 @@ namespace platform {
 // The folder of the running executable, ending in exactly one separator.
 QString AppPath();
 
+// The file name of one of the project's own programs, as base.exe on Windows.
+QString ProgramFileName(const QString &base);
+
 // The file name a user's own assembler has in the program folder.
 QString AssemblerFileName();
 

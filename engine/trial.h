@@ -8,19 +8,30 @@
 #include <QString>
 
 // A trial call: the function's bytes run in the CPU emulator (x86, 32-bit) as
-// Visual Basic's CallWindowProc enters a window procedure — stdcall, four
-// 32-bit arguments — until it returns or does something that would crash the
-// program that called it.
+// Visual Basic's CallWindowProc really enters a window procedure: through
+// user32's wrapper, which saves EBX, ESI and EDI, calls the code through EAX
+// with four 32-bit stdcall arguments, and afterwards rebuilds ESP from its EBP
+// frame. The code runs at user privilege with flat segments, FS on a thread
+// block, and the CPU raising the exceptions a real one does.
 
 enum class TrialEnd {
-    Returned,            // it reached the return address
+    Returned,            // it came back to the wrapper
     MemoryFault,         // it read, wrote or executed memory it was not given
     Interrupt,           // int n, or a CPU exception such as a division by zero
-    InvalidInstruction,  // bytes the processor does not accept
+    InvalidInstruction,  // bytes no processor accepts (ud2, for instance)
+    Unsupported,         // an instruction the emulated CPU does not implement (AVX…); a real one may
     Privileged,          // an instruction a Windows program may not run (cli, in, mov cr0, hlt…); it did not run
     InstructionLimit,    // still running after the instruction limit
-    TimeLimit,           // still running after the time limit
+    TimeLimit,           // still running after the time limit (a safety net only)
     EmulatorFailure,     // the emulator stopped for a reason of its own (emulatorMessage)
+};
+
+// What a trial means for the VB program that makes the call.
+enum class TrialVerdict {
+    Crash,      // it will crash or damage the caller
+    Repaired,   // it breaks the stdcall rule, which CallWindowProc's wrapper repairs
+    Clean,      // it returned and kept every rule
+    Undecided,  // no verdict: the emulator could not finish the call
 };
 
 enum class MemoryAccess { Read, Write, Fetch };
@@ -42,10 +53,12 @@ struct TrialBuffer {
 
 constexpr qsizetype kTrialBufferHead = 256;
 constexpr qsizetype kMaxTrialCode = 1024 * 1024;
+constexpr quint64 kDefaultInstructionLimit = 100'000'000;
+constexpr quint64 kMaxInstructionLimit = 1'000'000'000'000;
 
 struct TrialSettings {
-    quint64 instructionLimit = 10'000'000;
-    int timeLimitMs = 2000;
+    quint64 instructionLimit = kDefaultInstructionLimit;
+    int timeLimitMs = 30'000;  // only so that nothing runs for ever; the instruction limit is the rule
     QString emulatorLibrary = DefaultUnicornLibrary();
 };
 
@@ -62,21 +75,29 @@ struct TrialResult {
     MemoryAccess faultAccess = MemoryAccess::Read;
     int interrupt = -1;   // TrialEnd::Interrupt: its number
     QString instruction;  // TrialEnd::Privileged: its name, as "cli" or "mov cr"
+    QString detail;       // TrialEnd::Interrupt: why the CPU raised it, when it is one the code did not ask for
     quint64 instructions = 0;
+    quint64 instructionLimit = 0;
     quint32 arguments[kCallParamCount] = {};  // as passed; a buffer's address for a buffer
 
     // The calling rules, meaningful when it returned.
     qint64 argumentBytesRemoved = 0;  // 16 is right: ret 16
-    QList<SavedRegister> saved;       // EBX, ESI, EDI, EBP
+    QList<SavedRegister> saved;       // EBX, ESI, EDI (repaired by the wrapper), EBP (not)
     bool directionClear = true;
+    bool frameWritten = false;  // the caller's frame above the arguments was changed
+    quint32 frameAddress = 0;   // the lowest changed byte
+    int x87Depth = 0;           // values left on the x87 stack
+    quint16 fpuControlBefore = 0, fpuControlAfter = 0;
+    quint32 mxcsrBefore = 0, mxcsrAfter = 0;  // the control bits only
 
     QList<TrialBuffer> buffers;
 
     explicit operator bool() const { return error.isEmpty(); }
     bool returned() const { return error.isEmpty() && end == TrialEnd::Returned; }
-    bool contractKept() const;
+    TrialVerdict verdict() const;
 };
 
-// Runs code with the four parameters (missing ones are 0). Safe to call from
-// any thread; each call has an emulator of its own.
+// Runs code with the four parameters (missing ones are 0) in this process.
+// Safe to call from any thread; each call has an emulator of its own. The
+// programs call RunTrial, which runs this in a worker process.
 TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, const TrialSettings &settings = {});

@@ -8,6 +8,10 @@ QString Hex32(quint32 value) {
     return QStringLiteral("&H%1").arg(value, 8, 16, QChar(u'0')).toUpper();
 }
 
+QString Hex16(quint16 value) {
+    return QStringLiteral("&H%1").arg(value, 4, 16, QChar(u'0')).toUpper();
+}
+
 QString Number(quint32 value) {
     return QStringLiteral("%1 (%2)").arg(qint32(value)).arg(Hex32(value));
 }
@@ -24,8 +28,14 @@ QString InterruptText(int number) {
             return QStringLiteral("переполнение (into)");
         case 5:
             return QStringLiteral("выход за границы (bound)");
+        case 6:
+            return QStringLiteral("недопустимая инструкция (исключение #UD)");
         case 13:
             return QStringLiteral("общая ошибка защиты (исключение #GP)");
+        case 16:
+            return QStringLiteral("незамаскированное исключение x87 (#MF) при fwait или следующей команде x87");
+        case 19:
+            return QStringLiteral("незамаскированное исключение SSE (#XM)");
         default:
             return QStringLiteral("прерывание int %1 — в программе Visual Basic его некому обработать")
                 .arg(Hex32(quint32(number)));
@@ -45,17 +55,20 @@ QString EndText(const TrialResult &r) {
             return QStringLiteral("%1 по адресу %2 — эта память функции не выделена").arg(what, Hex32(r.faultAddress));
         }
         case TrialEnd::Interrupt:
-            return InterruptText(r.interrupt);
+            return r.detail.isEmpty() ? InterruptText(r.interrupt) : InterruptText(r.interrupt) + QStringLiteral(": ") + r.detail;
         case TrialEnd::InvalidInstruction:
             return QStringLiteral("недопустимая инструкция");
+        case TrialEnd::Unsupported:
+            return QStringLiteral("эмулятор не умеет выполнять эту инструкцию; настоящий процессор, возможно, её "
+                                  "выполнит");
         case TrialEnd::Privileged:
             return QStringLiteral("привилегированная инструкция %1 — в программе Windows она вызывает сбой")
                 .arg(r.instruction);
         case TrialEnd::InstructionLimit:
-            return QStringLiteral("выполнено %1 инструкций, а функция не вернулась (бесконечный цикл?)")
-                .arg(r.instructions);
+            return QStringLiteral("вызов не завершился за %1 инструкций").arg(r.instructionLimit);
         case TrialEnd::TimeLimit:
-            return QStringLiteral("вышло время, отведённое на вызов, а функция не вернулась (бесконечный цикл?)");
+            return QStringLiteral("вызов не завершился за отведённое эмулятору время (выполнено %1 инструкций)")
+                .arg(r.instructions);
         case TrialEnd::EmulatorFailure:
             return QStringLiteral("эмулятор остановил выполнение: %1").arg(r.emulatorMessage);
     }
@@ -94,39 +107,100 @@ int StoppingLine(const TrialResult &result, const QList<ListingRow> &listing) {
     return row ? row->documentLine : 0;
 }
 
+QString Mode64TrialText() {
+    return QStringLiteral(
+        "Исходный текст собран как 64-битный код (bits 64 или use64). Проверка вызова запускает только 32-битный "
+        "код, как его вызывает CallWindowProc в 32-битной программе VB; 64-битный код в этом режиме дал бы ложный "
+        "ответ, поэтому он не запущен. Для программы VB нужна директива bits 32.");
+}
+
+QString EmptyTrialReportText(const QList<SourceWarning> &warnings) {
+    QString text = QStringLiteral(
+        "Кода нет: при пустой строке CodeString функция CallAsmFunction сразу возвращает 0, ничего не вызывая.\n");
+    for (SourceWarning w : warnings) text += QStringLiteral("  %1\n").arg(WarningText(w, 0));
+    return text;
+}
+
 QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, const QList<SourceWarning> &warnings,
                         qsizetype codeSize) {
     if (!r) return r.error + u'\n';
     QString text;
+    const TrialVerdict verdict = r.verdict();
+    if (r.returned()) text += QStringLiteral("EAX = %1\n").arg(Number(r.eax));
+    switch (verdict) {
+        case TrialVerdict::Crash:
+            text += QStringLiteral("Итог: вызов приведёт к сбою программы VB или повредит её.\n");
+            break;
+        case TrialVerdict::Repaired:
+            text += QStringLiteral(
+                "Итог: вызов работает, но функция нарушает правило stdcall (см. ниже). CallWindowProc это исправляет, "
+                "а при любом другом вызове (Declare, указывающий на код, DispCallFunc, переходник, 64-битный код) "
+                "программа упадёт.\n");
+            break;
+        case TrialVerdict::Clean:
+            text += QStringLiteral("Итог: функция вернула управление и соблюла правила вызова.\n");
+            break;
+        case TrialVerdict::Undecided:
+            text += QStringLiteral("Итог: проверка не дала ответа — %1. Это не приговор коду.\n").arg(EndText(r));
+            break;
+    }
     if (r.returned()) {
-        text += QStringLiteral("EAX = %1\n").arg(Number(r.eax));
-        text +=
-            QStringLiteral("Вызов завершён: %1 (последняя инструкция: %2).\n").arg(EndText(r), WhereText(r, listing));
+        text += QStringLiteral("Вызов завершён: %1 (последняя инструкция: %2).\n").arg(EndText(r), WhereText(r, listing));
     } else {
         text += QStringLiteral("Вызов остановлен: %1.\n").arg(EndText(r));
         text += QStringLiteral("Место остановки: %1.\n").arg(WhereText(r, listing));
         text += QStringLiteral("EAX в момент остановки = %1\n").arg(Number(r.eax));
     }
 
-    text += QStringLiteral("\nПравила вызова (как у оконной процедуры: stdcall, четыре аргумента):\n");
+    text += QStringLiteral("\nПравила вызова (оконная процедура через CallWindowProc: stdcall, четыре аргумента):\n");
     if (!r.returned()) {
         text += QStringLiteral("  не проверены — функция не вернула управление.\n");
     } else {
-        const auto check = [&](bool kept, const QString &what) {
-            text += (kept ? QStringLiteral("  соблюдено: ") : QStringLiteral("  НАРУШЕНО: ")) + what + u'\n';
+        enum Weight { Repaired, Crash };
+        const auto check = [&](bool kept, Weight weight, const QString &what) {
+            text += (kept ? QStringLiteral("  соблюдено: ")
+                          : weight == Crash ? QStringLiteral("  СБОЙ: ")
+                                            : QStringLiteral("  нарушено, CallWindowProc исправляет: ")) +
+                    what + u'\n';
         };
         const qint64 removed = r.argumentBytesRemoved;
-        check(removed == 16, removed == 16 ? QStringLiteral("функция сняла со стека 16 байт аргументов (ret 16)")
-                                           : QStringLiteral("функция сняла со стека %1 байт аргументов из 16 — "
-                                                            "нужен возврат ret 16")
-                                                 .arg(removed));
-        for (const SavedRegister &reg : r.saved)
-            check(reg.kept(), reg.kept() ? QStringLiteral("%1 сохранён").arg(reg.name)
-                                         : QStringLiteral("%1 изменён: был %2, стал %3 — его нужно восстановить")
-                                               .arg(reg.name, Hex32(reg.before), Hex32(reg.after)));
-        check(r.directionClear,
+        check(removed == 16, Repaired,
+              removed == 16 ? QStringLiteral("функция сняла со стека 16 байт аргументов (ret 16)")
+                            : QStringLiteral("функция сняла со стека %1 байт аргументов из 16 — нужен возврат ret 16")
+                                  .arg(removed));
+        for (const SavedRegister &reg : r.saved) {
+            const bool ebp = reg.name == QLatin1StringView("EBP");
+            check(reg.kept(), ebp ? Crash : Repaired,
+                  reg.kept() ? QStringLiteral("%1 сохранён").arg(reg.name)
+                  : ebp ? QStringLiteral("EBP изменён: был %1, стал %2 — обёртка CallWindowProc восстанавливает по "
+                                         "нему ESP, и программа завершится сразу после возврата")
+                              .arg(Hex32(reg.before), Hex32(reg.after))
+                        : QStringLiteral("%1 изменён: был %2, стал %3 — его нужно восстановить")
+                              .arg(reg.name, Hex32(reg.before), Hex32(reg.after)));
+        }
+        check(!r.frameWritten, Crash,
+              !r.frameWritten ? QStringLiteral("кадр вызывающей стороны выше аргументов не изменён")
+                              : QStringLiteral("запись выше аргументов, по адресу %1: там обёртка CallWindowProc "
+                                               "хранит регистры и адрес возврата — сбой после возврата функции")
+                                    .arg(Hex32(r.frameAddress)));
+        check(r.directionClear, Crash,
               r.directionClear ? QStringLiteral("флаг направления сброшен")
                                : QStringLiteral("флаг направления установлен — перед возвратом нужна команда cld"));
+        check(r.x87Depth == 0, Crash,
+              r.x87Depth == 0 ? QStringLiteral("стек x87 пуст")
+                              : QStringLiteral("на стеке x87 осталось значений: %1 — арифметика Double в программе "
+                                               "VB пойдёт неверно; снимите их (fstp)")
+                                    .arg(r.x87Depth));
+        check(r.fpuControlBefore == r.fpuControlAfter, Crash,
+              r.fpuControlBefore == r.fpuControlAfter
+                  ? QStringLiteral("управляющее слово x87 не изменено")
+                  : QStringLiteral("управляющее слово x87 изменено: было %1, стало %2 — восстановите его (fldcw)")
+                        .arg(Hex16(r.fpuControlBefore), Hex16(r.fpuControlAfter)));
+        check(r.mxcsrBefore == r.mxcsrAfter, Crash,
+              r.mxcsrBefore == r.mxcsrAfter
+                  ? QStringLiteral("управляющие биты MXCSR не изменены")
+                  : QStringLiteral("управляющие биты MXCSR изменены: было %1, стало %2 — восстановите их (ldmxcsr)")
+                        .arg(Hex32(r.mxcsrBefore), Hex32(r.mxcsrAfter)));
     }
 
     if (!warnings.isEmpty()) {
@@ -149,5 +223,8 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
                                        : QStringLiteral("его байты после вызова:\n");
         text += HexDump(b.head);
     }
+    text += QStringLiteral(
+        "\nГде работает модуль: его массив байт исполним только в процессе без DEP (программа VB6 или среда VB6); "
+        "в процессе с DEP, например в VBA из Office, вызов упадёт на первом же байте.\n");
     return text;
 }

@@ -15,3 +15,9 @@ QString TrialReportText(const TrialResult &result, const QList<ListingRow> &list
 // The document's line (1-based) of the instruction a stopped call stopped on,
 // to be marked in the text; 0 when it returned or the line is unknown.
 int StoppingLine(const TrialResult &result, const QList<ListingRow> &listing);
+
+// Why a 64-bit source is not tried.
+QString Mode64TrialText();
+
+// The report for a source without code: the module never makes the call.
+QString EmptyTrialReportText(const QList<SourceWarning> &warnings);

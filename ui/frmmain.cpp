@@ -326,12 +326,19 @@ void frmMain::RunTrial(const QStringList &parameters) {
         Asking([&] { dialogs_.ShowError(TrialTitle(), params.error); });
         return;
     }
+    const ParsedInstructionLimit limit = ParseInstructionLimit(trialBox_->instructionLimit());
+    if (!limit.error.isEmpty()) {
+        Asking([&] { dialogs_.ShowError(TrialTitle(), limit.error); });
+        return;
+    }
+    TrialSettings settings;
+    settings.instructionLimit = limit.value;
     auto trial = std::make_shared<TrialRun>();
     trialBox_->showReport({});  // no report of an earlier call stays beside a failure
     RunCommand(
-        [trial, list = params.params](const QString &source, const QString &path, UserNotifier &notifier,
-                                      const RunRequest &request) {
-            *trial = TryCall(source, path, list, request);
+        [trial, list = params.params, settings](const QString &source, const QString &path, UserNotifier &notifier,
+                                                const RunRequest &request) {
+            *trial = TryCall(source, path, list, request, settings);
             const Outcome &outcome = trial->outcome;
             if (!outcome.ok() && outcome.failure != Outcome::Failure::Cancelled)
                 notifier.ShowError(outcome.title, outcome.text);

@@ -1,5 +1,8 @@
 #include "trialbox.h"
 
+#include "callparams.h"
+#include "trial.h"
+
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -21,9 +24,13 @@ TrialBox::TrialBox(QWidget *parent) : QDialog(parent) {
         auto *field = new QLineEdit;
         field->setObjectName(QStringLiteral("txtP%1").arg(i));
         field->setText(QStringLiteral("0"));
+        field->setMaxLength(4 + 2 * int(kMaxCallBuffer));  // hex: and the digits of the largest buffer
         form->addRow(QStringLiteral("P%1:").arg(i), field);
         fields_ << field;
     }
+    limit_ = new QLineEdit(QString::number(kDefaultInstructionLimit));
+    limit_->setObjectName(QStringLiteral("txtLimit"));
+    form->addRow(QStringLiteral("Предел инструкций:"), limit_);
     layout->addLayout(form);
     report_ = new QPlainTextEdit;
     report_->setObjectName(QStringLiteral("txtReport"));
@@ -43,6 +50,10 @@ TrialBox::TrialBox(QWidget *parent) : QDialog(parent) {
     layout->addWidget(buttons);
     connect(tryButton_, &QPushButton::clicked, this, [this] { emit tryRequested(parameters()); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QString TrialBox::instructionLimit() const {
+    return limit_->text();
 }
 
 QStringList TrialBox::parameters() const {

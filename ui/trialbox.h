@@ -16,6 +16,7 @@ public:
     explicit TrialBox(QWidget *parent = nullptr);
 
     QStringList parameters() const;
+    QString instructionLimit() const;
     void setParameters(const QStringList &parameters);
     void showReport(const QString &report);
     QString report() const;
@@ -27,6 +28,7 @@ signals:
 
 private:
     QList<QLineEdit *> fields_;
+    QLineEdit *limit_ = nullptr;
     QPlainTextEdit *report_ = nullptr;
     QPushButton *tryButton_ = nullptr;
 };

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "trial.h"
+
+#include <QByteArray>
+#include <QList>
+
+// What passes between the programs and their trial worker: the request on the
+// worker's standard input, the result on its standard output.
+struct TrialRequest {
+    QByteArray code;
+    QList<CallParam> params;
+    quint64 instructionLimit = kDefaultInstructionLimit;
+    int timeLimitMs = 0;
+};
+
+QByteArray EncodeTrialRequest(const TrialRequest &request);
+bool DecodeTrialRequest(const QByteArray &bytes, TrialRequest *request);
+
+QByteArray EncodeTrialResult(const TrialResult &result);
+bool DecodeTrialResult(const QByteArray &bytes, TrialResult *result);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "trial.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <stop_token>
+
+class QProcess;
+
+// A trial run in the worker program (orvandine-trial), so that an emulator
+// that crashes or hangs cannot take the window or the command line with it.
+// The worker is started at construction and loads the emulator while the
+// caller still assembles; Run then sends the code and waits for the result.
+class TrialWorker {
+public:
+    explicit TrialWorker(TrialSettings settings);
+    ~TrialWorker();  // ends a worker still running
+    TrialWorker(const TrialWorker &) = delete;
+    TrialWorker &operator=(const TrialWorker &) = delete;
+
+    // The result, or one whose error tells why the worker failed (in
+    // Russian, naming the emulator's library). A stop request ends the
+    // worker within a fraction of a second; *cancelled is then true.
+    TrialResult Run(const QByteArray &code, const QList<CallParam> &params, std::stop_token stop, bool *cancelled);
+
+private:
+    TrialSettings settings_;
+    QString program_;
+    std::unique_ptr<QProcess> process_;
+};
+
+// The worker beside the running program or in ../libexec/orvandine-converter
+// (ORVANDINE_TRIAL_WORKER names another); the first place looked at when it
+// is in neither.
+QString TrialWorkerProgram();

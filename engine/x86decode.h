@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Just enough of the 32-bit x86 instruction format for a trial: the prefixes,
+// the opcode and the memory operand of an instruction, to tell what a real
+// CPU does with it that the emulator does not.
+namespace x86 {
+
+enum class Kind {
+    Plain,        // nothing the trial does itself
+    Undefined,    // bytes no processor runs: ud0, ud1, ud2, or a form that does not exist
+    Unsupported,  // a real instruction (VEX, EVEX, XOP or two-byte opcode) the emulator may lack
+    Popcnt,
+    MovbeLoad,  // movbe reg, mem
+    MovbeStore,  // movbe mem, reg
+};
+
+struct Decoded {
+    Kind kind = Kind::Plain;
+    quint32 length = 0;  // up to the end of the memory operand; immediates are not counted
+    quint8 segment = 0;  // the segment prefix (0x64 for fs:), 0 without one
+    bool operand16 = false;
+    bool address16 = false;
+    bool memory = false;  // a ModRM memory operand
+    int reg = 0;          // ModRM reg field
+    int rm = 0;           // ModRM rm field (a register when !memory)
+    int base = -1;        // register numbers as the CPU encodes them (EAX 0 … EDI 7); -1 for none
+    int index = -1;
+    int scale = 0;
+    quint32 displacement = 0;
+    bool aligned16 = false;     // an SSE form whose memory operand must be 16-byte aligned
+    int mxcsrOffset = -1;       // ldmxcsr (0) or fxrstor (24): where it reads the new MXCSR
+    const char *privileged = nullptr;  // the name of an instruction a user-mode program may not run
+};
+
+Decoded Decode(const quint8 *bytes, quint32 size);
+
+}  // namespace x86
