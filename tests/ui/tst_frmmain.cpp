@@ -7,6 +7,9 @@
 #include "renderers.h"
 #include "testsupport.h"
 #include "trialbox.h"
+#include "callparams.h"
+
+#include <QElapsedTimer>
 
 #include <QApplication>
 #include <QClipboard>
@@ -314,6 +317,38 @@ private slots:
         QVERIFY(tryWith(u"ret"_s, {u"1"_s, u"zz"_s}));
         QCOMPARE(shown().last().title, u"Проверка вызова"_s);
         QVERIFY(shown().last().text.startsWith(u"Параметр P2"_s));
+        // A buffer pasted whole, up to 1 MiB.
+        shown().clear();
+        const QString big = u"hex:"_s + QString(2 * kMaxCallBuffer - 2, u'0') + u"2A"_s;
+        QVERIFY(tryWith(u"bits 32\nmov eax, [esp+4]\nmovzx eax, byte [eax+0xFFFFF]\nret 16"_s, {big}));
+        QVERIFY2(box->report().startsWith(u"EAX = 42 "_s), qPrintable(box->report().left(300)));
+
+        // Отмена stops a long emulation at once; nothing is reported or marked.
+        text()->clearMarks();
+        text()->setText(u"bits 32\nnop\njmp $\n"_s);
+        box->setParameters({});
+        QSignalSpy finished(window_.get(), &frmMain::commandFinished);
+        box->findChild<QPushButton *>(u"cmdTry"_s)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(progress() && progress()->isVisible(), 5000);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(progress()->findChild<QPushButton *>(), Qt::LeftButton);
+        QVERIFY(finished.wait(5000));
+        QVERIFY2(clock.elapsed() < 400, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(finished.first().first().value<Outcome>().failure, Outcome::Failure::Cancelled);
+        QVERIFY(box->report().isEmpty() && text()->markedLines().isEmpty());
+
+        // An emulator library that crashes is an error box; the window and its text stay.
+        QTemporaryDir dir;
+        const QString broken = dir.filePath(u"libunicorn.so.2"_s);
+        WriteAll(broken, ReadAll(u"/usr/lib/x86_64-linux-gnu/libunicorn.so.2"_s).left(200000));
+        qputenv("ORVANDINE_EMULATOR_LIBRARY", broken.toLocal8Bit());
+        QVERIFY(shown().isEmpty() && tryWith(u"bits 32\nret 16"_s, {}));
+        qunsetenv("ORVANDINE_EMULATOR_LIBRARY");
+        QCOMPARE(shown().last().title, u"Проверка вызова"_s);
+        QVERIFY2(shown().last().text.contains(broken) && shown().last().text.contains(u"аварийно"_s),
+                 qPrintable(shown().last().text));
+        QVERIFY(window().isVisible() && text()->text() == u"bits 32\nret 16"_s && box->report().isEmpty());
     }
 
     void assemblyErrorMarksItsLines() {
