@@ -10,6 +10,7 @@
 #include "platform.h"
 #include "provisioning.h"
 #include "renderers.h"
+#include "trialworker.h"
 
 #include <QCoreApplication>
 
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
@@ -169,6 +171,11 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
         err.WriteText(QStringLiteral("orvandine-convert: ") + message + QLatin1Char('\n'));
         return code;
     };
+    // The trial worker loads the emulator meanwhile: while the source is read and NASM runs.
+    TrialSettings settings;
+    settings.instructionLimit = options.maxInstructions;
+    std::optional<TrialWorker> worker;
+    if (options.product == CliOptions::Product::Call) worker.emplace(settings);
     const bool fromInput = options.file == QLatin1StringView("-");
     const ParsedCallParams params = ParseCallParams(options.parameters);
     if (!params) return fail(params.error, kUsage);
@@ -217,9 +224,7 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
             break;
         }
         case CliOptions::Product::Call: {
-            TrialSettings settings;
-            settings.instructionLimit = options.maxInstructions;
-            TrialRun trial = TryCall(source, documentPath, params.params, request, settings);
+            TrialRun trial = TryCall(source, documentPath, params.params, request, settings, &*worker);
             outcome = std::move(trial.outcome);
             if (outcome.ok()) out.WriteText(trial.report, stop.get_token());
             // A broken stdcall rule that CallWindowProc repairs is a warning: the call works as the module makes it.

@@ -12,6 +12,8 @@
 #include "trialworker.h"
 
 #include <QDir>
+
+#include <optional>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -150,11 +152,14 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
 }
 
 TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
-                 const RunRequest &request, const TrialSettings &settings) {
+                 const RunRequest &request, const TrialSettings &settings, TrialWorker *started) {
     // Started first: the worker loads the emulator while NASM runs.
-    TrialWorker worker(settings);
+    std::optional<TrialWorker> own;
+    TrialWorker &worker = started ? *started : own.emplace(settings);
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome)};
+    // The call runs while the listing is read; a 64-bit or empty code's answer is then not used.
+    if (!run.bytes.isEmpty()) worker.Send(run.bytes, params);
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
     const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
     if (warnings.contains(SourceWarning::Mode64))
@@ -162,7 +167,7 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     if (run.bytes.isEmpty())
         return {std::move(run.outcome), EmptyTrialReportText(warnings), 0, TrialVerdict::Clean};
     bool cancelled = false;
-    const TrialResult result = worker.Run(run.bytes, params, request.stop, &cancelled);
+    const TrialResult result = worker.Receive(request.stop, &cancelled);
     if (cancelled || request.stop.stop_requested())
         return {Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, run.outcome.messages)};
     if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};

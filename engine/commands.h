@@ -41,8 +41,11 @@ struct TrialRun {
     int stoppingLine = 0;  // the document's line a stopped call stopped on, else 0
     TrialVerdict verdict = TrialVerdict::Undecided;
 };
+// A worker started earlier by the caller (with the same settings) may be
+// given; otherwise one is started here, before NASM runs.
+class TrialWorker;
 TrialRun TryCall(const QString &source, const QString &documentPath, const QList<CallParam> &params,
-                 const RunRequest &request, const TrialSettings &settings = {});
+                 const RunRequest &request, const TrialSettings &settings = {}, TrialWorker *started = nullptr);
 
 // NASM's listing as the user reads it (line, offset, bytes, source), handed
 // to print a row at a time as it is read, so that a listing of any size goes

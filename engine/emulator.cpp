@@ -112,3 +112,4 @@ QString EmulatorMemoryShortage(const QString &library) {
         .arg(kNeeded >> 20)
         .arg(limits);
 }
+

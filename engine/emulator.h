@@ -47,3 +47,4 @@ LoadedEmulator LoadEmulator(const QString &library = DefaultUnicornLibrary());
 // (in Russian, naming library) why an emulator cannot be used now; empty when
 // there is room for one.
 QString EmulatorMemoryShortage(const QString &library = DefaultUnicornLibrary());
+

@@ -103,6 +103,9 @@ struct Watch {
     bool invalid = false;
     bool unsupported = false;
     bool resume = false;  // a hook carried out an instruction and moved EIP: the emulation goes on there
+    bool entered = false;  // the wrapper has called the function
+    quint32 ebpAtEntry = 0;
+    std::vector<quint8> frame;  // the caller's frame above the arguments, as the function found it
 };
 
 quint32 Reg(const Watch *w, uc_engine *engine, int reg) {
@@ -166,6 +169,12 @@ void OnCode(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
         w->outsideAddress = address >= w->codeBase && address < w->codeEnd ? w->codeEnd : address;
         w->uc->emuStop(engine);
         return;
+    }
+    if (!w->entered) {
+        w->entered = true;
+        w->ebpAtEntry = Reg(w, engine, UC_X86_REG_EBP);
+        w->frame.resize(kStackTop - kFrameAt);
+        w->uc->memRead(engine, kFrameAt, w->frame.data(), w->frame.size());
     }
     const x86::Decoded d = x86::Decode(w->codeBytes + (address - w->codeBase), size);
     if (d.privileged) {
@@ -524,23 +533,17 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
                                  reinterpret_cast<void *>(&OnBufferRegion), &watch, kBufferRegions,
                                  kBufferRegions + kCallParamCount * kBufferRegionSize - 1),
                      "hook");
-    // The caller's part: from privilege 0 into user32's wrapper, up to the function's first byte.
-    if (engine.ok()) engine.check(uc->emuStart(engine.get(), kSystemStart, kCodeBase, 0, 1000), "start");
-    if (engine.ok() && (engine.reg(UC_X86_REG_EIP) != kCodeBase || engine.reg(UC_X86_REG_CS) != 0x1B))
-        engine.check(UC_ERR_EXCEPTION, "start");
     if (!engine.ok()) {
         result.error = engine.failure();
         return result;
     }
-    const quint32 ebpAtEntry = engine.reg(UC_X86_REG_EBP);
-    std::vector<quint8> frame(kStackTop - kFrameAt), frameAfter(frame.size());
-    uc->memRead(engine.get(), kFrameAt, frame.data(), frame.size());
 
     const quint64 timeoutUs = quint64(std::max(1, settings.timeLimitMs)) * 1000;
     const QDeadlineTimer deadline{std::chrono::microseconds(timeoutUs)};
     uc_err status = UC_ERR_OK;
     size_t timedOut = 0;
-    quint32 eip = kCodeBase;
+    // From privilege 0 through user32's wrapper into the function and back.
+    quint32 eip = kSystemStart;
     do {
         watch.resume = false;
         const quint64 left = quint64(std::max<qint64>(1, deadline.remainingTimeNSecs() / 1000));
@@ -551,6 +554,11 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
              !watch.outside && !watch.privileged && watch.interrupt < 0 && !watch.invalid && !watch.unsupported &&
              !watch.limitReached);
 
+    if (!watch.entered) {
+        engine.check(status == UC_ERR_OK ? UC_ERR_EXCEPTION : status, "start");
+        result.error = engine.failure();
+        return result;
+    }
     result.eax = engine.reg(UC_X86_REG_EAX);
     result.instructions = watch.executed;
     result.offsetKnown = watch.executed > 0 || watch.privileged || !watch.interruptDetail.isEmpty();
@@ -595,11 +603,12 @@ TrialResult TrialCall(const QByteArray &code, const QList<CallParam> &params, co
     result.directionClear = !(engine.reg(UC_X86_REG_EFLAGS) & kDirectionFlag);
     for (const SavedStart &s : kSavedStarts)
         result.saved.push_back({QString::fromLatin1(s.name), s.value, engine.reg(s.reg)});
-    result.saved.push_back({QStringLiteral("EBP"), ebpAtEntry, engine.reg(UC_X86_REG_EBP)});
+    result.saved.push_back({QStringLiteral("EBP"), watch.ebpAtEntry, engine.reg(UC_X86_REG_EBP)});
+    std::vector<quint8> frameAfter(watch.frame.size());
     uc->memRead(engine.get(), kFrameAt, frameAfter.data(), frameAfter.size());
-    const auto changed = std::mismatch(frame.begin(), frame.end(), frameAfter.begin());
-    result.frameWritten = changed.first != frame.end();
-    result.frameAddress = kFrameAt + quint32(changed.first - frame.begin());
+    const auto changed = std::mismatch(watch.frame.begin(), watch.frame.end(), frameAfter.begin());
+    result.frameWritten = changed.first != watch.frame.end();
+    result.frameAddress = kFrameAt + quint32(changed.first - watch.frame.begin());
     // The stack top starts at 0 and each value left moves it down by one (this emulator's tag word reads
     // wrong, so it is not used; eight values left look like none).
     result.x87Depth = int((8 - ((engine.reg(UC_X86_REG_FPSW) >> 11) & 7)) & 7);

@@ -112,17 +112,27 @@ bool DecodeTrialRequest(const QByteArray &bytes, TrialRequest *request) {
 QByteArray EncodeTrialResult(const TrialResult &result) {
     QByteArray bytes;
     QDataStream s(&bytes, QIODevice::WriteOnly);
-    s << kResultMagic;
+    s << kResultMagic << quint32(0);  // its size, filled in below
     Writer w{s};
     Fields(w, result);
+    s.device()->seek(4);
+    s << quint32(bytes.size());
     return bytes;
+}
+
+bool TrialResultComplete(const QByteArray &bytes) {
+    if (bytes.size() < 8) return false;
+    QDataStream s(bytes);
+    quint32 magic = 0, size = 0;
+    s >> magic >> size;
+    return qsizetype(size) <= bytes.size();
 }
 
 bool DecodeTrialResult(const QByteArray &bytes, TrialResult *result) {
     QDataStream s(bytes);
-    quint32 magic = 0;
-    s >> magic;
-    if (magic != kResultMagic) return false;
+    quint32 magic = 0, size = 0;
+    s >> magic >> size;
+    if (magic != kResultMagic || qsizetype(size) != bytes.size()) return false;
     Reader r{s};
     Fields(r, *result);
     return s.status() == QDataStream::Ok && s.atEnd();

@@ -18,4 +18,6 @@ QByteArray EncodeTrialRequest(const TrialRequest &request);
 bool DecodeTrialRequest(const QByteArray &bytes, TrialRequest *request);
 
 QByteArray EncodeTrialResult(const TrialResult &result);
+// True once bytes hold a whole result (the worker may still be ending).
+bool TrialResultComplete(const QByteArray &bytes);
 bool DecodeTrialResult(const QByteArray &bytes, TrialResult *result);

@@ -59,26 +59,36 @@ TrialWorker::~TrialWorker() {
 
 TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &params, std::stop_token stop,
                              bool *cancelled) {
+    Send(code, params);
+    return Receive(stop, cancelled);
+}
+
+void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params) {
+    if (!process_->waitForStarted(-1)) {
+        startError_ = QStringLiteral("Не удалось запустить программу проверки вызова %1: %2. Проверка вызова без "
+                                     "неё невозможна; переустановите программу.")
+                          .arg(QDir::toNativeSeparators(program_),
+                               QFileInfo::exists(program_) ? process_->errorString()
+                                                           : QStringLiteral("её нет на месте"));
+        return;
+    }
+    process_->write(EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs}));
+    process_->closeWriteChannel();
+}
+
+TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
     *cancelled = false;
     TrialResult result;
-    if (!process_->waitForStarted(-1)) {
-        result.error = QStringLiteral("Не удалось запустить программу проверки вызова %1: %2. Проверка вызова без неё "
-                                      "невозможна; переустановите программу.")
-                           .arg(QDir::toNativeSeparators(program_),
-                                QFileInfo::exists(program_) ? process_->errorString()
-                                                            : QStringLiteral("её нет на месте"));
+    if (!startError_.isEmpty()) {
+        result.error = startError_;
         return result;
     }
-    TrialRequest request{code, params, settings_.instructionLimit, settings_.timeLimitMs};
-    process_->write(EncodeTrialRequest(request));
-    process_->closeWriteChannel();
-    request = {};
-
     const QDeadlineTimer deadline(settings_.timeLimitMs + kGraceMs);
     QByteArray output;
     while (process_->state() != QProcess::NotRunning) {
-        process_->waitForFinished(kPollMs);
+        process_->waitForReadyRead(kPollMs);
         output += process_->readAllStandardOutput();
+        if (TrialResultComplete(output)) break;  // the answer is whole; the worker's end is not waited for
         if (stop.stop_requested() || deadline.hasExpired()) {
             process_->kill();
             process_->waitForFinished(-1);
@@ -92,6 +102,13 @@ TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &par
         }
     }
     output += process_->readAllStandardOutput();
+    if (TrialResultComplete(output)) {
+        if (!DecodeTrialResult(output, &result)) {
+            result = {};
+            result.error = Failure(settings_.emulatorLibrary, QStringLiteral("программа проверки дала неверный ответ."));
+        }
+        return result;
+    }
     if (process_->exitStatus() == QProcess::CrashExit) {
         const int signal = process_->exitCode();
         result.error = Failure(settings_.emulatorLibrary,

@@ -26,11 +26,15 @@ public:
     // Russian, naming the emulator's library). A stop request ends the
     // worker within a fraction of a second; *cancelled is then true.
     TrialResult Run(const QByteArray &code, const QList<CallParam> &params, std::stop_token stop, bool *cancelled);
+    // Run in two steps, so that the caller can work while the call runs.
+    void Send(const QByteArray &code, const QList<CallParam> &params);
+    TrialResult Receive(std::stop_token stop, bool *cancelled);
 
 private:
     TrialSettings settings_;
     QString program_;
     std::unique_ptr<QProcess> process_;
+    QString startError_;
 };
 
 // The worker beside the running program or in ../libexec/orvandine-converter
