@@ -31,7 +31,15 @@
 
 namespace {
 
-enum ExitCode { kOk = 0, kAssemblyFailed = 1, kUsage = 2, kCallBroken = 3, kCallUndecided = 4, kTimedOut = 124, kInterrupted = 130 };
+enum ExitCode {
+    kOk = 0,
+    kAssemblyFailed = 1,
+    kUsage = 2,
+    kCallBroken = 3,
+    kCallUndecided = 4,
+    kTimedOut = 124,
+    kInterrupted = 130
+};
 
 // Standard output (or error) written through its descriptor: every write is
 // checked, and a stop request ends a write that waits on a slow reader.

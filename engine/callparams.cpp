@@ -106,7 +106,7 @@ ParsedInstructionLimit ParseInstructionLimit(const QString &text) {
     bool ok = false;
     const qulonglong value = text.trimmed().toULongLong(&ok);
     if (!ok || value == 0 || value > 1'000'000'000'000ull)
-        return {0, QStringLiteral("Неверный предел инструкций «%1»: нужно целое число от 1 до 1000000000000.")
-                       .arg(text)};
+        return {0,
+                QStringLiteral("Неверный предел инструкций «%1»: нужно целое число от 1 до 1000000000000.").arg(text)};
     return {value, {}};
 }

@@ -13,8 +13,8 @@
 
 #include <QDir>
 
-#include <optional>
 #include <QFileInfo>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -164,8 +164,7 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
     if (warnings.contains(SourceWarning::Mode64))
         return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), Mode64TrialText(), run.outcome.messages)};
-    if (run.bytes.isEmpty())
-        return {std::move(run.outcome), EmptyTrialReportText(warnings), 0, TrialVerdict::Clean};
+    if (run.bytes.isEmpty()) return {std::move(run.outcome), EmptyTrialReportText(warnings), 0, TrialVerdict::Clean};
     bool cancelled = false;
     const TrialResult result = worker.Receive(request.stop, &cancelled);
     if (cancelled || request.stop.stop_requested())

@@ -2,8 +2,8 @@
 
 #include "assemblerrun.h"
 #include "callparams.h"
-#include "trial.h"
 #include "outcome.h"
+#include "trial.h"
 #include "usernotifier.h"
 
 #include <QString>

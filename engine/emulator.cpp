@@ -112,4 +112,3 @@ QString EmulatorMemoryShortage(const QString &library) {
         .arg(kNeeded >> 20)
         .arg(limits);
 }
-

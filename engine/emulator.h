@@ -47,4 +47,3 @@ LoadedEmulator LoadEmulator(const QString &library = DefaultUnicornLibrary());
 // (in Russian, naming library) why an emulator cannot be used now; empty when
 // there is room for one.
 QString EmulatorMemoryShortage(const QString &library = DefaultUnicornLibrary());
-

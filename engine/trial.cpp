@@ -18,22 +18,22 @@ namespace {
 // one before it (in the same region) is caught by a memory hook.
 constexpr quint32 kPage = 0x1000;
 constexpr quint32 kStackBottom = 0x00100000;
-constexpr quint32 kStackTop = 0x00200000;              // a 1 MiB stack
-constexpr quint32 kWrapperEsp = kStackTop - 0x10000;   // the caller's own frames above: 64 KiB of them
-constexpr quint32 kArgumentsAt = kWrapperEsp - 44;     // ESP before the wrapper's call
-constexpr quint32 kFrameAt = kArgumentsAt + 16;        // the wrapper's frame, above the arguments
-constexpr quint32 kWrapperEbp = kWrapperEsp - 4;       // after its push ebp; mov ebp, esp
-constexpr quint32 kImageBase = 0x00400000;             // the VB program's own image
+constexpr quint32 kStackTop = 0x00200000;             // a 1 MiB stack
+constexpr quint32 kWrapperEsp = kStackTop - 0x10000;  // the caller's own frames above: 64 KiB of them
+constexpr quint32 kArgumentsAt = kWrapperEsp - 44;    // ESP before the wrapper's call
+constexpr quint32 kFrameAt = kArgumentsAt + 16;       // the wrapper's frame, above the arguments
+constexpr quint32 kWrapperEbp = kWrapperEsp - 4;      // after its push ebp; mov ebp, esp
+constexpr quint32 kImageBase = 0x00400000;            // the VB program's own image
 constexpr quint32 kCodeBase = 0x00500000;
 constexpr quint32 kBufferRegions = 0x01000000;
 constexpr quint32 kBufferRegionSize = 0x00200000;
-constexpr quint32 kUser32 = 0x77D40000;                // the wrapper and the caller in user32
-constexpr quint32 kCallerReturn = kUser32 + 0x80;      // where the wrapper returns into CallWindowProcA
+constexpr quint32 kUser32 = 0x77D40000;            // the wrapper and the caller in user32
+constexpr quint32 kCallerReturn = kUser32 + 0x80;  // where the wrapper returns into CallWindowProcA
 constexpr quint32 kWrapper = kUser32 + 0x100;
 constexpr quint32 kTeb = 0x7FFDE000;
 constexpr quint32 kPeb = 0x7FFDF000;
-constexpr quint32 kSharedData = 0x7FFE0000;            // read-only in every Windows process
-constexpr quint32 kSystem = 0xC0000000;                // descriptor table and the start at privilege 0
+constexpr quint32 kSharedData = 0x7FFE0000;  // read-only in every Windows process
+constexpr quint32 kSystem = 0xC0000000;      // descriptor table and the start at privilege 0
 constexpr quint32 kSystemStack = kSystem + 0x1000;
 constexpr quint32 kSystemStart = kSystem + 0x1800;
 constexpr quint32 kDirectionFlag = 1u << 10;
@@ -43,16 +43,16 @@ constexpr quint32 kMxcsrControl = 0xFFC0;  // the status flags (bits 0–5) are 
 
 // user32's WINPROC_wrapper, as Windows and Wine have it.
 constexpr quint8 kWrapperCode[] = {
-    0x55,              // push ebp
-    0x89, 0xE5,        // mov ebp, esp
-    0x57, 0x56, 0x53,  // push edi; push esi; push ebx
-    0x83, 0xEC, 0x0C,  // sub esp, 12
+    0x55,                                                                    // push ebp
+    0x89, 0xE5,                                                              // mov ebp, esp
+    0x57, 0x56, 0x53,                                                        // push edi; push esi; push ebx
+    0x83, 0xEC, 0x0C,                                                        // sub esp, 12
     0xFF, 0x75, 0x18, 0xFF, 0x75, 0x14, 0xFF, 0x75, 0x10, 0xFF, 0x75, 0x0C,  // push [ebp+24] … [ebp+12]
-    0x8B, 0x45, 0x08,  // mov eax, [ebp+8]
-    0xFF, 0xD0,        // call eax
-    0x8D, 0x65, 0xF4,  // lea esp, [ebp-12]
-    0x5B, 0x5E, 0x5F,  // pop ebx; pop esi; pop edi
-    0xC9, 0xC3,        // leave; ret
+    0x8B, 0x45, 0x08,                                                        // mov eax, [ebp+8]
+    0xFF, 0xD0,                                                              // call eax
+    0x8D, 0x65, 0xF4,                                                        // lea esp, [ebp-12]
+    0x5B, 0x5E, 0x5F,                                                        // pop ebx; pop esi; pop edi
+    0xC9, 0xC3,                                                              // leave; ret
 };
 constexpr quint32 kReturnPoint = kWrapper + 26;  // after call eax
 
@@ -102,7 +102,7 @@ struct Watch {
     QString interruptDetail;
     bool invalid = false;
     bool unsupported = false;
-    bool resume = false;  // a hook carried out an instruction and moved EIP: the emulation goes on there
+    bool resume = false;   // a hook carried out an instruction and moved EIP: the emulation goes on there
     bool entered = false;  // the wrapper has called the function
     quint32 ebpAtEntry = 0;
     std::vector<quint8> frame;  // the caller's frame above the arguments, as the function found it
@@ -152,8 +152,7 @@ bool RaisesFault(Watch *w, uc_engine *engine, const x86::Decoded &d) {
     const quint32 address = EffectiveAddress(w, engine, d) + quint32(d.mxcsrOffset);
     quint32 value = 0;
     if (w->uc->memRead(engine, address, &value, sizeof value) != UC_ERR_OK || (value & 0xFFFF0000) == 0) return false;
-    Raise(w, engine, 13,
-          QStringLiteral("в MXCSR загружается %1 с зарезервированными битами 16–31").arg(Hex32(value)));
+    Raise(w, engine, 13, QStringLiteral("в MXCSR загружается %1 с зарезервированными битами 16–31").arg(Hex32(value)));
     return true;
 }
 
@@ -395,13 +394,13 @@ void BuildProcess(Engine &engine, const quint32 (&arguments)[kCallParamCount]) {
 
     engine.map(kTeb, 2 * kPage, UC_PROT_READ | UC_PROT_WRITE);
     quint32 teb[16] = {};
-    teb[0] = 0xFFFFFFFF;   // the end of the exception handler chain
-    teb[1] = kStackTop;    // StackBase
-    teb[2] = kStackBottom; // StackLimit
-    teb[6] = kTeb;         // Self, +0x18
-    teb[8] = 0x0E10;       // ClientId: the process
-    teb[9] = 0x0E14;       // and the thread
-    teb[12] = kPeb;        // +0x30
+    teb[0] = 0xFFFFFFFF;    // the end of the exception handler chain
+    teb[1] = kStackTop;     // StackBase
+    teb[2] = kStackBottom;  // StackLimit
+    teb[6] = kTeb;          // Self, +0x18
+    teb[8] = 0x0E10;        // ClientId: the process
+    teb[9] = 0x0E14;        // and the thread
+    teb[12] = kPeb;         // +0x30
     engine.write(kTeb, teb, sizeof teb);
     const quint32 peb[4] = {0, 0xFFFFFFFF, kImageBase, 0};  // ImageBaseAddress at +8
     engine.write(kPeb, peb, sizeof peb);
@@ -414,10 +413,9 @@ void BuildProcess(Engine &engine, const quint32 (&arguments)[kCallParamCount]) {
 
     engine.map(kSharedData, kPage, UC_PROT_READ);
     engine.map(kStackBottom, kStackTop - kStackBottom, UC_PROT_READ | UC_PROT_WRITE);
-    const quint32 call[2 + kCallParamCount] = {kCallerReturn, kCodeBase, arguments[0], arguments[1], arguments[2],
-                                               arguments[3]};
+    const quint32 call[2 + kCallParamCount] = {kCallerReturn, kCodeBase,    arguments[0],
+                                               arguments[1],  arguments[2], arguments[3]};
     engine.write(kWrapperEsp, call, sizeof call);
-
 
     // Privilege 0 for the start, whose iretd loads CS 0x1B and SS 0x23; the
     // data segments already have the selectors of a Windows process.
@@ -452,9 +450,8 @@ TrialVerdict TrialResult::verdict() const {
             return TrialVerdict::Crash;
     }
     const auto kept = [this](const char *name) {
-        return std::all_of(saved.begin(), saved.end(), [name](const SavedRegister &r) {
-            return r.name != QLatin1StringView(name) || r.kept();
-        });
+        return std::all_of(saved.begin(), saved.end(),
+                           [name](const SavedRegister &r) { return r.name != QLatin1StringView(name) || r.kept(); });
     };
     if (!kept("EBP") || frameWritten || x87Depth > 0 || fpuControlBefore != fpuControlAfter ||
         mxcsrBefore != mxcsrAfter || !directionClear)

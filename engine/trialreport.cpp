@@ -55,12 +55,14 @@ QString EndText(const TrialResult &r) {
             return QStringLiteral("%1 по адресу %2 — эта память функции не выделена").arg(what, Hex32(r.faultAddress));
         }
         case TrialEnd::Interrupt:
-            return r.detail.isEmpty() ? InterruptText(r.interrupt) : InterruptText(r.interrupt) + QStringLiteral(": ") + r.detail;
+            return r.detail.isEmpty() ? InterruptText(r.interrupt)
+                                      : InterruptText(r.interrupt) + QStringLiteral(": ") + r.detail;
         case TrialEnd::InvalidInstruction:
             return QStringLiteral("недопустимая инструкция");
         case TrialEnd::Unsupported:
-            return QStringLiteral("эмулятор не умеет выполнять эту инструкцию; настоящий процессор, возможно, её "
-                                  "выполнит");
+            return QStringLiteral(
+                "эмулятор не умеет выполнять эту инструкцию; настоящий процессор, возможно, её "
+                "выполнит");
         case TrialEnd::Privileged:
             return QStringLiteral("привилегированная инструкция %1 — в программе Windows она вызывает сбой")
                 .arg(r.instruction);
@@ -145,7 +147,8 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
             break;
     }
     if (r.returned()) {
-        text += QStringLiteral("Вызов завершён: %1 (последняя инструкция: %2).\n").arg(EndText(r), WhereText(r, listing));
+        text +=
+            QStringLiteral("Вызов завершён: %1 (последняя инструкция: %2).\n").arg(EndText(r), WhereText(r, listing));
     } else {
         text += QStringLiteral("Вызов остановлен: %1.\n").arg(EndText(r));
         text += QStringLiteral("Место остановки: %1.\n").arg(WhereText(r, listing));
@@ -158,9 +161,9 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
     } else {
         enum Weight { Repaired, Crash };
         const auto check = [&](bool kept, Weight weight, const QString &what) {
-            text += (kept ? QStringLiteral("  соблюдено: ")
-                          : weight == Crash ? QStringLiteral("  СБОЙ: ")
-                                            : QStringLiteral("  нарушено, CallWindowProc исправляет: ")) +
+            text += (kept              ? QStringLiteral("  соблюдено: ")
+                     : weight == Crash ? QStringLiteral("  СБОЙ: ")
+                                       : QStringLiteral("  нарушено, CallWindowProc исправляет: ")) +
                     what + u'\n';
         };
         const qint64 removed = r.argumentBytesRemoved;
@@ -172,8 +175,8 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
             const bool ebp = reg.name == QLatin1StringView("EBP");
             check(reg.kept(), ebp ? Crash : Repaired,
                   reg.kept() ? QStringLiteral("%1 сохранён").arg(reg.name)
-                  : ebp ? QStringLiteral("EBP изменён: был %1, стал %2 — обёртка CallWindowProc восстанавливает по "
-                                         "нему ESP, и программа завершится сразу после возврата")
+                  : ebp      ? QStringLiteral("EBP изменён: был %1, стал %2 — обёртка CallWindowProc восстанавливает по "
+                                                   "нему ESP, и программа завершится сразу после возврата")
                               .arg(Hex32(reg.before), Hex32(reg.after))
                         : QStringLiteral("%1 изменён: был %2, стал %3 — его нужно восстановить")
                               .arg(reg.name, Hex32(reg.before), Hex32(reg.after)));

@@ -11,7 +11,6 @@
 #include <QProcess>
 
 #include <csignal>
-#include <cstring>
 
 namespace {
 
@@ -21,9 +20,27 @@ constexpr int kPollMs = 25;
 constexpr int kGraceMs = 10'000;
 
 QString Failure(const QString &library, const QString &what) {
-    return QStringLiteral("Проверка вызова не удалась: %1 Эмулятор процессора (библиотека %2) мог быть повреждён; "
-                          "переустановите пакет libunicorn2. Остальные команды работают как обычно.")
+    return QStringLiteral(
+               "Вызов не проверен: %1 Эмулятор процессора (библиотека %2) мог быть повреждён; "
+               "переустановите пакет libunicorn2. Остальные команды работают как обычно.")
         .arg(what, library);
+}
+
+QString SignalName(int signal) {
+    switch (signal) {
+        case SIGSEGV:
+            return QStringLiteral("SIGSEGV, обращение к недоступной памяти");
+        case SIGBUS:
+            return QStringLiteral("SIGBUS, ошибка шины: файл библиотеки, вероятно, обрезан");
+        case SIGILL:
+            return QStringLiteral("SIGILL, недопустимая инструкция");
+        case SIGABRT:
+            return QStringLiteral("SIGABRT, аварийный останов");
+        case SIGKILL:
+            return QStringLiteral("SIGKILL, процесс снят системой, например из-за нехватки памяти");
+        default:
+            return QStringLiteral("сигнал %1").arg(signal);
+    }
 }
 
 }  // namespace
@@ -65,11 +82,12 @@ TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &par
 
 void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params) {
     if (!process_->waitForStarted(-1)) {
-        startError_ = QStringLiteral("Не удалось запустить программу проверки вызова %1: %2. Проверка вызова без "
-                                     "неё невозможна; переустановите программу.")
-                          .arg(QDir::toNativeSeparators(program_),
-                               QFileInfo::exists(program_) ? process_->errorString()
-                                                           : QStringLiteral("её нет на месте"));
+        startError_ =
+            QStringLiteral(
+                "Не удалось запустить программу проверки вызова %1: %2. Проверка вызова без "
+                "неё невозможна; переустановите программу.")
+                .arg(QDir::toNativeSeparators(program_),
+                     QFileInfo::exists(program_) ? process_->errorString() : QStringLiteral("её нет на месте"));
         return;
     }
     process_->write(EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs}));
@@ -96,8 +114,9 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
                 *cancelled = true;
                 return result;
             }
-            result.error = Failure(settings_.emulatorLibrary,
-                                   QStringLiteral("эмулятор не ответил за %1 с.").arg((settings_.timeLimitMs + kGraceMs) / 1000));
+            result.error =
+                Failure(settings_.emulatorLibrary,
+                        QStringLiteral("эмулятор не ответил за %1 с.").arg((settings_.timeLimitMs + kGraceMs) / 1000));
             return result;
         }
     }
@@ -105,23 +124,22 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
     if (TrialResultComplete(output)) {
         if (!DecodeTrialResult(output, &result)) {
             result = {};
-            result.error = Failure(settings_.emulatorLibrary, QStringLiteral("программа проверки дала неверный ответ."));
+            result.error =
+                Failure(settings_.emulatorLibrary, QStringLiteral("программа проверки дала неверный ответ."));
         }
         return result;
     }
     if (process_->exitStatus() == QProcess::CrashExit) {
         const int signal = process_->exitCode();
         result.error = Failure(settings_.emulatorLibrary,
-                               QStringLiteral("программа проверки аварийно завершилась (сигнал %1, %2).")
-                                   .arg(signal)
-                                   .arg(QString::fromLocal8Bit(::strsignal(signal))));
+                               QStringLiteral("программа проверки аварийно завершилась (%1).").arg(SignalName(signal)));
         return result;
     }
     if (process_->exitCode() != 0 || !DecodeTrialResult(output, &result)) {
         result = {};
-        result.error = Failure(settings_.emulatorLibrary,
-                               QStringLiteral("программа проверки завершилась с кодом %1, не дав ответа.")
-                                   .arg(process_->exitCode()));
+        result.error = Failure(
+            settings_.emulatorLibrary,
+            QStringLiteral("программа проверки завершилась с кодом %1, не дав ответа.").arg(process_->exitCode()));
     }
     return result;
 }

@@ -120,8 +120,8 @@ Decoded Decode(const quint8 *bytes, quint32 size) {
         d.privileged = Find(kPrivileged, op);
         // A one-byte opcode the emulator refuses is no instruction, unless it starts a VEX, EVEX or XOP form.
         const quint8 next = i + 1 < size ? bytes[i + 1] : 0;
-        const bool extended = ((op == 0xC4 || op == 0xC5 || op == 0x62) && next >= 0xC0) ||
-                              (op == 0x8F && ((next >> 3) & 7) != 0);
+        const bool extended =
+            ((op == 0xC4 || op == 0xC5 || op == 0x62) && next >= 0xC0) || (op == 0x8F && ((next >> 3) & 7) != 0);
         d.kind = extended ? Kind::Unsupported : Kind::Undefined;
         return d;
     }

@@ -12,7 +12,7 @@ enum class Kind {
     Undefined,    // bytes no processor runs: ud0, ud1, ud2, or a form that does not exist
     Unsupported,  // a real instruction (VEX, EVEX, XOP or two-byte opcode) the emulator may lack
     Popcnt,
-    MovbeLoad,  // movbe reg, mem
+    MovbeLoad,   // movbe reg, mem
     MovbeStore,  // movbe mem, reg
 };
 
@@ -29,8 +29,8 @@ struct Decoded {
     int index = -1;
     int scale = 0;
     quint32 displacement = 0;
-    bool aligned16 = false;     // an SSE form whose memory operand must be 16-byte aligned
-    int mxcsrOffset = -1;       // ldmxcsr (0) or fxrstor (24): where it reads the new MXCSR
+    bool aligned16 = false;            // an SSE form whose memory operand must be 16-byte aligned
+    int mxcsrOffset = -1;              // ldmxcsr (0) or fxrstor (24): where it reads the new MXCSR
     const char *privileged = nullptr;  // the name of an instruction a user-mode program may not run
 };
 

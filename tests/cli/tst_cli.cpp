@@ -195,15 +195,18 @@ private slots:
             .arguments = "--call sum.asm 1 2 3 4", .before = sum, .out = "^EAX = 10 \\(&H0000000A\\)\n"};
         QTest::newRow("call, rule CallWindowProc repairs") << Case{
             .arguments = "--call r.asm", .before = {{"r.asm", "bits 32\nret\n"}}, .out = "0 байт аргументов из 16"};
-        QTest::newRow("call, crash") << Case{
-            .arguments = "--call r.asm", .before = {{"r.asm", "bits 32\nxor ebp, ebp\nret 16\n"}}, .exitCode = 3,
-            .out = "СБОЙ: EBP изменён"};
+        QTest::newRow("call, crash") << Case{.arguments = "--call r.asm",
+                                             .before = {{"r.asm", "bits 32\nxor ebp, ebp\nret 16\n"}},
+                                             .exitCode = 3,
+                                             .out = "СБОЙ: EBP изменён"};
         QTest::newRow("call, no verdict") << Case{.arguments = "--max-instructions 5000 --call r.asm",
                                                   .before = {{"r.asm", "bits 32\njmp $\n"}},
                                                   .exitCode = 4,
                                                   .out = "не завершился за 5000 инструкций"};
-        QTest::newRow("call, bad limit") << Case{
-            .arguments = "--max-instructions 0 --call sum.asm", .before = sum, .exitCode = 2, .err = "предел инструкций"};
+        QTest::newRow("call, bad limit") << Case{.arguments = "--max-instructions 0 --call sum.asm",
+                                                 .before = sum,
+                                                 .exitCode = 2,
+                                                 .err = "предел инструкций"};
         QTest::newRow("call, empty source") << Case{
             .arguments = "--call e.asm", .before = {{"e.asm", ""}}, .out = "^Кода нет: при пустой строке CodeString"};
         QTest::newRow("call, bits 64 refused") << Case{.arguments = "--call r.asm",

@@ -255,7 +255,8 @@ private slots:
         clock.start();
         r = TrialWorker({}).Run("\xEB\xFE", {}, stop.get_token(), &cancelled);  // jmp $
         QVERIFY2(cancelled && clock.elapsed() < 300 + 200, qPrintable(QString::number(clock.elapsed())));
-        r = TrialWorker({}).Run(QByteArray::fromHex("B82A000000C3"), {CallParam{CallParam::Kind::Buffer, 0, "ab"}}, {}, &cancelled);
+        r = TrialWorker({}).Run(QByteArray::fromHex("B82A000000C3"), {CallParam{CallParam::Kind::Buffer, 0, "ab"}}, {},
+                                &cancelled);
         QVERIFY2(r.eax == 42 && r.argumentBytesRemoved == 0 && r.buffers.value(0).head == "ab",
                  qPrintable(r.error + QString::number(r.eax) + u' ' + QString::number(r.argumentBytesRemoved)));
     }

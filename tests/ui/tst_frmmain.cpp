@@ -1,13 +1,13 @@
 // The window driven as a user drives it: menu items, keys and drops, scripted
 // answers to its questions and dialogs, real files, real NASM.
 #include "asmedit.h"
+#include "callparams.h"
 #include "dialogs.h"
 #include "frmmain.h"
 #include "geometry.h"
 #include "renderers.h"
 #include "testsupport.h"
 #include "trialbox.h"
-#include "callparams.h"
 
 #include <QElapsedTimer>
 
