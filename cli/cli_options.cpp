@@ -6,7 +6,7 @@
 
 QString CliUsage() {
     return QStringLiteral(
-        "Использование: orvandine-convert [--timeout СЕКУНДЫ] (--hex | --bin | --bas | --list) ФАЙЛ\n"
+        "Использование: orvandine-convert [--timeout СЕКУНДЫ] (--hex | --bin | --bas | --vba7 | --list) ФАЙЛ\n"
         "       orvandine-convert [--timeout СЕКУНДЫ] [--max-instructions N] --call ФАЙЛ [P1 [P2 [P3 [P4]]]]\n"
         "\n"
         "Ассемблирует ФАЙЛ (исходник NASM в кодировке Windows-1251) и выдаёт:\n"

@@ -7,7 +7,7 @@
 
 // The command line of orvandine-convert.
 struct CliOptions {
-    enum class Product { None, Hex, Bin, Bas, Call, List };
+    enum class Product { None, Hex, Bin, Bas, Vba7, Call, List };
 
     Product product = Product::None;
     QString file;            // "-" for standard input

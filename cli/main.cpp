@@ -1,4 +1,4 @@
-// orvandine-convert: the three products of the window, from the command line.
+// orvandine-convert: the products of the window, from the command line.
 
 #include "callparams.h"
 #include "cli_options.h"
@@ -215,6 +215,9 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
             break;
         case CliOptions::Product::Bas:
             outcome = CreateBas(source, documentPath, notifier, request);
+            break;
+        case CliOptions::Product::Vba7:
+            outcome = CreateVba7(source, documentPath, notifier, request);
             break;
         case CliOptions::Product::List: {
             // Rows go out in slices as NASM's listing is read, never held whole.

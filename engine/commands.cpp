@@ -10,6 +10,7 @@
 #include "trial.h"
 #include "trialreport.h"
 #include "trialworker.h"
+#include "vba7module.h"
 
 #include <QDir>
 
@@ -46,6 +47,51 @@ Outcome WriteProduct(const QString &target, const QString &documentPath, QByteAr
     return outcome;
 }
 
+// How the window and the command line name the VBA7 module, for the BAS warnings that point to it.
+constexpr QStringView kVba7Pointer = u"«Создать модуль VBA7», ключ --vba7";
+
+// 64-bit code in the BAS module, which the window shows too.
+QString BasMode64Warning() {
+    return QStringLiteral(
+               "В исходном тексте есть директива bits 64 (или use64): NASM собрал 64-битный код, а модуль BAS "
+               "выполняет только 32-битный код, в VB6. Для 64-битного Office создайте модуль VBA7 (%1).")
+        .arg(kVba7Pointer);
+}
+
+// The mistakes a product would carry into the VB program. The BAS module's
+// warnings point to the VBA7 module where that one fits.
+QStringList ProductWarnings(const QList<SourceWarning> &warnings, qsizetype codeSize, bool module) {
+    QStringList texts;
+    for (const SourceWarning warning : warnings) {
+        if (module && warning == SourceWarning::Mode64) {
+            texts << BasMode64Warning();
+        } else if (module && warning == SourceWarning::TooLongForVb) {
+            texts << WarningText(warning, codeSize) +
+                         QStringLiteral(" У модуля VBA7 (%1) такого предела нет.").arg(kVba7Pointer);
+        } else if (warning == SourceWarning::NoModeDirective || warning == SourceWarning::Mode64) {
+            texts << WarningText(warning, codeSize);
+        }
+    }
+    return texts;
+}
+
+// The mistakes the VBA7 module would refuse to call.
+QStringList Vba7Warnings(CodeMode mode, qsizetype codeSize) {
+    QStringList texts;
+    if (mode == CodeMode::Bits16)
+        texts << QStringLiteral(
+            "В исходном тексте нет директивы bits 32 или bits 64: NASM собрал 16-битный код, и модуль VBA7 не "
+            "станет его вызывать (CallAsmCode сообщит об ошибке). Добавьте в начало bits 32 (для 32-битного Office "
+            "и VB6) или bits 64 (для 64-битного Office).");
+    if (mode == CodeMode::Unknown)
+        texts << QStringLiteral(
+            "В исходном тексте разные директивы bits (или bits не с числом): разрядность кода неизвестна, и модуль "
+            "VBA7 не станет его вызывать (CallAsmCode сообщит об ошибке). Оставьте одну директиву: bits 32 или "
+            "bits 64.");
+    if (codeSize == 0) texts << WarningText(SourceWarning::NoCode, codeSize);
+    return texts;
+}
+
 // One run that keeps NASM's listing too.
 AssemblerOutput AssembleWithListing(const QString &source, const QString &documentPath, const RunRequest &request) {
     RunRequest listed = RequestFor(documentPath, request);
@@ -79,8 +125,9 @@ QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &sour
 // A product's run: the bytes, with the mistakes they would carry into the VB
 // program in the outcome's warnings. The mode is told by what NASM did: the
 // listing shows the directives of included files and expanded macros too.
+// The mode NASM made the code in goes to mode when given.
 AssemblerOutput AssembleProduct(const QString &source, const QString &documentPath, const RunRequest &request,
-                                bool module) {
+                                bool module, CodeMode *mode = nullptr) {
     RunRequest listed = RequestFor(documentPath, request);
     QList<int> modes;
     listed.readListing = [&modes](QIODevice &listing) {
@@ -93,11 +140,8 @@ AssemblerOutput AssembleProduct(const QString &source, const QString &documentPa
     };
     AssemblerOutput run = AssemblerRun(source, documentPath, listed);
     if (!run.outcome.ok()) return run;
-    for (const SourceWarning warning : CheckSource(source, run.bytes.size(), modes)) {
-        if (warning == SourceWarning::NoModeDirective || warning == SourceWarning::Mode64 ||
-            (module && warning == SourceWarning::TooLongForVb))
-            run.outcome.warnings << WarningText(warning, run.bytes.size());
-    }
+    if (mode) *mode = CodeModeOf(source, modes);
+    run.outcome.warnings = ProductWarnings(CheckSource(source, run.bytes.size(), modes), run.bytes.size(), module);
     return run;
 }
 
@@ -115,6 +159,19 @@ QString BasReportText(const QString &target) {
                "Для его вызова - подключите его к проекту на VB и вызывайте, где это\r\n"
                "необходимо функцию: \"CallAsmFunction\"")
         .arg(target);
+}
+
+QString Vba7ReportText(const QString &target, CodeMode mode) {
+    QString text = QStringLiteral(
+                       "Файл модуля \"%1\" создан успешно\r\n"
+                       "Для его вызова - подключите его к проекту VBA или VB и вызывайте, где это\r\n"
+                       "необходимо функцию: \"%2\"")
+                       .arg(target, kVba7CallName);
+    if (mode == CodeMode::Bits32)
+        text += QStringLiteral("\r\nКод 32-битный: он выполнится в 32-битном Office и в VB6.");
+    else if (mode == CodeMode::Bits64)
+        text += QStringLiteral("\r\nКод 64-битный: он выполнится в 64-битном Office.");
+    return text;
 }
 
 Outcome CreateBin(const QString &source, const QString &documentPath, UserNotifier &notifier,
@@ -144,10 +201,40 @@ Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifi
     AssemblerOutput run = AssembleProduct(source, documentPath, request, true);
     if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
     const QString target = TargetName(documentPath, QStringLiteral("bas"));
+    if (run.outcome.warnings.contains(BasMode64Warning())) run.outcome.notice = BasMode64Warning();
     const QByteArray module = ModuleBytes(run.bytes);
     run.bytes = {};
     Outcome written = WriteProduct(target, documentPath, module, run.outcome, request);
     if (written.ok()) notifier.ShowInformation(QStringLiteral("Создание BAS файла"), BasReportText(target));
+    return Report(std::move(written), notifier);
+}
+
+Outcome CreateVba7(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                   const RunRequest &request) {
+    CodeMode mode = CodeMode::Unknown;
+    AssemblerOutput run = AssembleProduct(source, documentPath, request, false, &mode);
+    if (!run.outcome.ok()) return Report(std::move(run.outcome), notifier);
+    const QString target = TargetName(documentPath, QStringLiteral("vba7.bas"));
+    if (run.bytes.size() > kMaxVba7Code) {
+        return Report(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(),
+                                      FileErrorMessage(QStringLiteral("создать модуль"), target,
+                                                       QStringLiteral("код занимает %1 байт, а модуль VBA7 несёт не "
+                                                                      "больше %2 байт (1 МиБ)")
+                                                           .arg(run.bytes.size())
+                                                           .arg(kMaxVba7Code)),
+                                      run.outcome.messages),
+                      notifier);
+    }
+    run.outcome.warnings = Vba7Warnings(mode, run.bytes.size());
+    run.outcome.notice = run.outcome.warnings.join(QStringLiteral("\r\n"));
+    const codepage::Encoded module = codepage::Encode(Vba7ModuleText(run.bytes, mode));
+    run.bytes = {};
+    if (!module.ok())
+        return Report(Outcome::Failed(Outcome::Failure::Encoding, EncodingErrorTitle(),
+                                      codepage::UnrepresentableMessage(module), run.outcome.messages),
+                      notifier);
+    Outcome written = WriteProduct(target, documentPath, module.bytes, run.outcome, request);
+    if (written.ok()) notifier.ShowInformation(QStringLiteral("Создание модуля VBA7"), Vba7ReportText(target, mode));
     return Report(std::move(written), notifier);
 }
 

@@ -3,6 +3,7 @@
 #include "assemblerrun.h"
 #include "callparams.h"
 #include "outcome.h"
+#include "sourcechecks.h"
 #include "trial.h"
 #include "usernotifier.h"
 
@@ -10,7 +11,7 @@
 
 #include <functional>
 
-// The three products. Each assembles the source, delivers its product, and
+// The products. Each assembles the source, delivers its product, and
 // reports through the notifier: success as described, a failure as an error
 // box (nothing is written then), a cancel not at all. The outcome returned is
 // the one reported. Product files are named by TargetName and resolved
@@ -25,6 +26,10 @@ Outcome CreateHex(const QString &source, UserNotifier &notifier, const RunReques
 
 Outcome CreateBas(const QString &source, const QString &documentPath, UserNotifier &notifier,
                   const RunRequest &request);
+
+// The module for VBA7, NAME.vba7.bas; code over kMaxVba7Code is refused.
+Outcome CreateVba7(const QString &source, const QString &documentPath, UserNotifier &notifier,
+                   const RunRequest &request);
 
 // The request for a document: NASM runs in the document's own folder (an
 // untitled document's is the current folder), so that %include, incbin and
@@ -56,3 +61,4 @@ Outcome ListSource(const QString &source, const QString &documentPath, const Run
 
 // The report shown after the module was written to target.
 QString BasReportText(const QString &target);
+QString Vba7ReportText(const QString &target, CodeMode mode);

@@ -19,6 +19,7 @@ struct Outcome {
     QString text;            // the box text for a failure
     QString messages;        // what the assembler printed, with the document's name in it
     QStringList warnings{};  // mistakes that would crash or fail the VB program, for the command line
+    QString notice{};        // the one of them the window shows too, in a box after the report
 
     bool ok() const { return failure == Failure::None; }
 

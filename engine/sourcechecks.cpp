@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 // The line without its comment and with its strings blanked, so that words
@@ -39,6 +41,31 @@ QList<int> ModeDirectives(const QString &text) {
         if (m.hasMatch()) widths << (m.capturedView(1).isNull() ? m.capturedView(2) : m.capturedView(1)).toInt();
     }
     return widths;
+}
+
+int ModeWidth(CodeMode mode) {
+    switch (mode) {
+        case CodeMode::Bits16:
+            return 16;
+        case CodeMode::Bits32:
+            return 32;
+        case CodeMode::Bits64:
+            return 64;
+        case CodeMode::Unknown:
+            break;
+    }
+    return 0;
+}
+
+CodeMode CodeModeOf(const QString &source, QList<int> listedModes) {
+    QList<int> &modes = listedModes;
+    modes += ModeDirectives(source);
+    if (modes.isEmpty()) return CodeMode::Bits16;
+    std::sort(modes.begin(), modes.end());
+    if (modes.constFirst() != modes.constLast()) return CodeMode::Unknown;
+    for (const CodeMode mode : {CodeMode::Bits16, CodeMode::Bits32, CodeMode::Bits64})
+        if (ModeWidth(mode) == modes.constFirst()) return mode;
+    return CodeMode::Unknown;
 }
 
 QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing) {

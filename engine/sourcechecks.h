@@ -18,6 +18,18 @@ enum class SourceWarning {
 // in the 1,023 characters VB's editor loads.
 constexpr qsizetype kMaxCodeForVbLine = (1023 - 21) / 2;
 
+// The processor mode NASM made the code in.
+enum class CodeMode { Unknown, Bits16, Bits32, Bits64 };
+
+// 16, 32, 64, or 0 for Unknown.
+int ModeWidth(CodeMode mode);
+
+// The mode of a run's code: the one width the mode directives of the source
+// and of its listing name (listedModes: ModeDirectives of the listing's rows),
+// 16 bits when there is none (NASM's default), and Unknown when they name
+// several or one that is not a number.
+CodeMode CodeModeOf(const QString &source, QList<int> listedModes);
+
 // Warnings in the order the user reads them. codeSize is the assembled size.
 // Only the source itself is searched for a mode directive, so one kept in an
 // %include'd file is not seen and NoModeDirective is told wrongly; the

@@ -167,6 +167,8 @@ void frmMain::BuildMenus() {
             QKeySequence(QStringLiteral("Shift+F6")), &frmMain::CreateHexString);
     addItem(project, mnuCreateBAS, "mnuCreateBAS", QStringLiteral("Создать BAS модуль"),
             QKeySequence(QStringLiteral("Shift+F7")), &frmMain::CreateBasModule);
+    addItem(project, mnuCreateVBA7, "mnuCreateVBA7", QStringLiteral("Создать модуль VBA7"),
+            QKeySequence(QStringLiteral("Shift+F9")), &frmMain::CreateVba7Module);
     project->addSeparator()->setObjectName(QStringLiteral("mnuSeparator2"));
     addItem(project, mnuTryCall, "mnuTryCall", QStringLiteral("Проверить вызов…"),
             QKeySequence(QStringLiteral("Shift+F8")), &frmMain::TryCallFunction);
@@ -296,6 +298,12 @@ void frmMain::CreateHexString() {
 void frmMain::CreateBasModule() {
     RunCommand([](const QString &source, const QString &path, UserNotifier &notifier, const RunRequest &request) {
         return CreateBas(source, path, notifier, request);
+    });
+}
+
+void frmMain::CreateVba7Module() {
+    RunCommand([](const QString &source, const QString &path, UserNotifier &notifier, const RunRequest &request) {
+        return CreateVba7(source, path, notifier, request);
     });
 }
 
@@ -437,7 +445,12 @@ void frmMain::CommandEnded(const Outcome &outcome, std::shared_ptr<const Deferre
         txtAsm->markLines(ErrorLines(outcome.messages, documentPath));
     else if (outcome.ok())
         txtAsm->clearMarks();
-    WithMemory(QStringLiteral("показать результат для"), [&] { Asking([&] { reports->ReplayTo(dialogs_); }); });
+    WithMemory(QStringLiteral("показать результат для"), [&] {
+        Asking([&] { reports->ReplayTo(dialogs_); });
+        // The warning the product's module would fail on, after the report of its file.
+        if (outcome.ok() && !outcome.notice.isEmpty())
+            Asking([&] { dialogs_.ShowInformation(QStringLiteral("Предупреждение"), outcome.notice); });
+    });
     if (const auto after = std::exchange(afterRun_, {}); after && outcome.ok()) after();
     emit commandFinished(outcome);
 }
@@ -447,7 +460,7 @@ void frmMain::SetBusy(bool busy) {
     ++runNumber_;
     progressDue_ = false;
     for (QAction *action :
-         {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS, mnuTryCall})
+         {mnuOpen, mnuSave, mnuSaveAs, mnuClose, mnuCreateBIN, mnuCreateHEX, mnuCreateBAS, mnuCreateVBA7, mnuTryCall})
         action->setEnabled(!busy);
     if (trialBox_) trialBox_->setBusy(busy);
     txtAsm->setReadOnly(busy);

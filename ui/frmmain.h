@@ -47,6 +47,7 @@ public:
     void CreateBinFile();
     void CreateHexString();
     void CreateBasModule();
+    void CreateVba7Module();
     // The trial box: the current text's code called in the emulator.
     void TryCallFunction();
     void RunTrial(const QStringList &parameters);
@@ -120,6 +121,7 @@ private:
     QAction *mnuCreateBIN = nullptr;
     QAction *mnuCreateHEX = nullptr;
     QAction *mnuCreateBAS = nullptr;
+    QAction *mnuCreateVBA7 = nullptr;
     QAction *mnuTryCall = nullptr;
     QAction *mnuAbout = nullptr;
     TrialBox *trialBox_ = nullptr;
