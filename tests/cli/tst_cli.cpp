@@ -1,7 +1,9 @@
 // orvandine-convert as a user runs it: real files, the embedded NASM.
+#include "codepage.h"
 #include "payload_info.h"
 #include "renderers.h"
 #include "testsupport.h"
+#include "vba7module.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -118,11 +120,45 @@ private slots:
                                                 .input = "use32\nnop\n",
                                                 .out = "\"Новый файл.bas\" создан",
                                                 .after = {{"Новый файл.bas", ModuleText(u"90"_s).toLatin1()}}};
+        // The golden modules: their text is what Office and VB6 load.
+        const auto golden = [](const char *name) { return ReadAll(QStringLiteral(GOLDEN_DIR "/") + name); };
+        for (const char *name : {"sum32", "table64"}) {
+            const QByteArray asmName = name + QByteArray(".asm"), module = name + QByteArray(".vba7.bas");
+            QTest::addRow("vba7 %s", name)
+                << Case{.arguments = "--vba7 " + asmName,
+                        .before = {{asmName, golden(asmName)}},
+                        .out = "^Файл модуля \"" + module + "\" создан успешно\n[^\n]*\n[^\n]*\"CallAsmCode\"\nКод " +
+                               QByteArray(name).right(2) + "-битный",
+                        .after = {{module, golden(module)}}};
+        }
+        const auto vba7 = [](const QByteArray &code, CodeMode mode) {
+            return codepage::Encode(Vba7ModuleText(code, mode)).bytes;
+        };
+        QTest::newRow("vba7, bits 64 in an include")
+            << Case{.arguments = "--vba7 i.asm",
+                    .before = {{"i.asm", "%include \"m.inc\"\nret\n"}, {"m.inc", "bits 64\n"}},
+                    .out = "\"i.vba7.bas\" создан",
+                    .after = {{"i.vba7.bas", vba7("\xC3", CodeMode::Bits64)}}};
+        QTest::newRow("vba7, 16-bit code") << Case{.arguments = "--vba7 n.asm",
+                                                   .before = {{"n.asm", "nop\n"}},
+                                                   .out = "успешно",
+                                                   .err = "^[^\n]*16-битный код, и модуль VBA7 не станет[^\n]*\n$",
+                                                   .after = {{"n.vba7.bas", vba7("\x90", CodeMode::Bits16)}}};
+        QTest::newRow("vba7, over 1 MiB") << Case{.arguments = "--vba7 big.asm",
+                                                  .before = {{"big.asm", "bits 32\ntimes 1048577 db 0\n"}},
+                                                  .exitCode = 2,
+                                                  .err = "big.vba7.bas.*1048577 байт.*1 МиБ"};
+        QTest::newRow("bas, bits 64: points to VBA7")
+            << Case{.arguments = "--bas s.asm",
+                    .before = {{"s.asm", "bits 64\nret\n"}},
+                    .out = "успешно",
+                    .err = "^[^\n]*только 32-битный код, в VB6[^\n]*--vba7[^\n]*\n$",
+                    .after = {{"s.bas", ModuleBytes("\xC3")}}};
         QTest::newRow("%warning") << Case{.arguments = "--hex w.asm",
                                           .before = {{"w.asm", "%warning wary\nret\n"}},
                                           .out = "^C3\n$",
                                           .err = "^w.asm:1: warning: wary"};
-        for (const char *option : {"--hex", "--bin", "--bas"})
+        for (const char *option : {"--hex", "--bin", "--bas", "--vba7"})
             QTest::newRow(option) << Case{.arguments = option + QByteArray(" @/broken.asm"),
                                           .before = broken,
                                           .exitCode = 1,
@@ -170,6 +206,10 @@ private slots:
         QTest::newRow("product links to a FIFO") << special("--bin a.asm", "FIFO", [](const QString &folder) {
             QCOMPARE(mkfifo(QFile::encodeName(folder + u"/fifo"_s).constData(), 0600), 0);
             QVERIFY(QFile::link(u"fifo"_s, folder + u"/a.bin"_s));
+        });
+        QTest::newRow("vba7 links to a FIFO") << special("--vba7 a.asm", "FIFO", [](const QString &folder) {
+            QCOMPARE(mkfifo(QFile::encodeName(folder + u"/fifo"_s).constData(), 0600), 0);
+            QVERIFY(QFile::link(u"fifo"_s, folder + u"/a.vba7.bas"_s));
         });
         QTest::newRow("product is the source") << special("--bas a.asm", "сам исходный", [](const QString &folder) {
             QVERIFY(QFile::link(u"a.asm"_s, folder + u"/a.bas"_s));
@@ -223,7 +263,7 @@ private slots:
             << Case{.arguments = "--bas nb.asm",
                     .before = {{"nb.asm", "times 502 nop\n"}},
                     .out = "успешно",
-                    .err = "^[^\n]*bits 32[^\n]*\n[^\n]*502 байт[^\n]*1023[^\n]*\n$",
+                    .err = "^[^\n]*bits 32[^\n]*\n[^\n]*502 байт[^\n]*1023[^\n]*--vba7[^\n]*\n$",
                     .after = {{"nb.bas", ModuleBytes(QByteArray(502, '\x90'))}}};
         QTest::newRow("version") << Case{.arguments = "--version", .out = "NASM " + payload::NasmVersion().toLatin1()};
         const auto usage = [](const char *arguments, const char *says) {

@@ -7,6 +7,7 @@
 #include "sourcefile.h"
 #include "tempfiles.h"
 #include "testsupport.h"
+#include "vba7module.h"
 
 class TestValues : public QObject {
     Q_OBJECT
@@ -63,17 +64,69 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("asmPath");
         QTest::addColumn<QString>("basName");
-        QTest::newRow("untitled") << UntitledName() << u"Новый файл.asm"_s << u"Новый файл.bas"_s;
-        QTest::newRow("upper") << u"/s/D.ASM"_s << u"/s/D.ASM"_s << u"/s/D.bas"_s;
-        QTest::newRow("other extension") << u"/s/b.inc"_s << u"/s/b.inc.asm"_s << u"/s/b.inc.bas"_s;
-        QTest::newRow("shorter than .asm") << u"asm"_s << u"asm.asm"_s << u"asm.bas"_s;
+        QTest::addColumn<QString>("vba7Name");
+        QTest::newRow("untitled") << UntitledName() << u"Новый файл.asm"_s << u"Новый файл.bas"_s
+                                  << u"Новый файл.vba7.bas"_s;
+        QTest::newRow("upper") << u"/s/D.ASM"_s << u"/s/D.ASM"_s << u"/s/D.bas"_s << u"/s/D.vba7.bas"_s;
+        QTest::newRow("other extension") << u"/s/b.inc"_s << u"/s/b.inc.asm"_s << u"/s/b.inc.bas"_s
+                                         << u"/s/b.inc.vba7.bas"_s;
+        QTest::newRow("shorter than .asm") << u"asm"_s << u"asm.asm"_s << u"asm.bas"_s << u"asm.vba7.bas"_s;
     }
     void productNames() {
         QFETCH(QString, path);
         QFETCH(QString, asmPath);
         QFETCH(QString, basName);
+        QFETCH(QString, vba7Name);
         QCOMPARE(AsmPath(path), asmPath);
         QCOMPARE(TargetName(path, u"bas"_s), basName);
+        QCOMPARE(TargetName(path, u"vba7.bas"_s), vba7Name);
+    }
+
+    // What the VBA editor and compiler take: lines under 1,023 characters, no line continuations,
+    // small procedures; the hex lines put together give the code back, each part called once.
+    void vba7ModuleLoadsInVba_data() {
+        QTest::addColumn<qsizetype>("size");
+        for (qsizetype size : {0, 1, 256, 257, 8192, 8193, 1 << 20}) QTest::addRow("%lld bytes", qint64(size)) << size;
+    }
+    void vba7ModuleLoadsInVba() {
+        QFETCH(qsizetype, size);
+        QByteArray code(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i) code[i] = char(i * 7 + i / 256);
+        const QString text = Vba7ModuleText(code, CodeMode::Bits64);
+        QVERIFY(text.endsWith(u"\r\n"_s) && !text.contains(u"\r\n\r\n\r\n"_s));
+        QString hex;
+        QStringList calls, parts;
+        qsizetype procedure = -1;  // characters of the procedure so far, well under the 64 KB VBA compiles
+        for (const QString &line : text.chopped(2).split(u"\r\n"_s)) {
+            QVERIFY2(line.size() < 600 && !line.endsWith(u" _"_s) && !line.contains(u'\n'), qPrintable(line));
+            if (line.startsWith(u"Private Sub CodeDigits"_s)) parts << line.section(u'(', 0, 0).mid(12);
+            if (line.startsWith(u"    CodeDigits"_s) && line.endsWith(u" Digits, Pos"_s))
+                calls << line.section(u' ', 4, 4);
+            if (line.startsWith(u"    AddDigits Digits, Pos, \""_s)) hex += line.mid(28).chopped(1);
+            if (line.contains(QRegularExpression(u"^(Private|Public) (Sub|Function) "_s))) procedure = 0;
+            if (procedure >= 0) procedure += line.size();
+            QVERIFY(procedure < 20000);
+            if (line.startsWith(u"End "_s)) procedure = -1;
+        }
+        QCOMPARE(hex, HexString(code));
+        QCOMPARE(calls, parts);
+        QVERIFY(text.contains(u"Private Const CodeSize As Long = %1\r\n"_s.arg(size)));
+        QVERIFY(codepage::Encode(text).ok());
+    }
+
+    void codeModes_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<CodeMode>("mode");
+        QTest::newRow("none: NASM's 16 bits") << u"nop ; bits 32\n"_s << CodeMode::Bits16;
+        QTest::newRow("bits 32 twice") << u"bits 32\n[BITS 32]\n"_s << CodeMode::Bits32;
+        QTest::newRow("use64") << u" use64\n"_s << CodeMode::Bits64;
+        QTest::newRow("two widths") << u"bits 32\nbits 64\n"_s << CodeMode::Unknown;
+        QTest::newRow("not a number") << u"bits MODE\n"_s << CodeMode::Unknown;
+    }
+    void codeModes() {
+        QFETCH(QString, source);
+        QFETCH(CodeMode, mode);
+        QCOMPARE(CodeModeOf(source, {}), mode);
     }
 
     void errorLines_data() {

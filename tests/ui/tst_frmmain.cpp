@@ -154,12 +154,14 @@ private slots:
                 items << item->objectName() + u'|' + (item->isSeparator() ? u"-"_s : item->text()) + u'|' +
                              item->shortcut().toString();
         }
-        QCOMPARE(items.join(u", "_s),
-                 u"mnuFile=Файл, mnuOpen|Открыть|Ctrl+O, mnuSave|Сохранить|Ctrl+S, mnuSaveAs|Сохранить Как|, "
-                 "mnuClose|Закрыть|Ctrl+X, mnuSeparator1|-|, mnuExit|Выход|Ctrl+Q, mnuProject=Проект, "
-                 "mnuCreateBIN|Создать BIN файл|Shift+F5, mnuCreateHEX|Создать HEX строку|Shift+F6, "
-                 "mnuCreateBAS|Создать BAS модуль|Shift+F7, mnuSeparator2|-|, mnuTryCall|Проверить вызов…|Shift+F8, "
-                 "mnuHelp=Справка, mnuAbout|О программе|"_s);
+        QCOMPARE(
+            items.join(u", "_s),
+            u"mnuFile=Файл, mnuOpen|Открыть|Ctrl+O, mnuSave|Сохранить|Ctrl+S, mnuSaveAs|Сохранить Как|, "
+            "mnuClose|Закрыть|Ctrl+X, mnuSeparator1|-|, mnuExit|Выход|Ctrl+Q, mnuProject=Проект, "
+            "mnuCreateBIN|Создать BIN файл|Shift+F5, mnuCreateHEX|Создать HEX строку|Shift+F6, "
+            "mnuCreateBAS|Создать BAS модуль|Shift+F7, mnuCreateVBA7|Создать модуль VBA7|Shift+F9, mnuSeparator2|-|, "
+            "mnuTryCall|Проверить вызов…|Shift+F8, "
+            "mnuHelp=Справка, mnuAbout|О программе|"_s);
         action("mnuAbout")->trigger();
         QCOMPARE(shown()[0].title, u"О программе"_s);
         QVERIFY(shown()[0].text.startsWith(u"Разработано: Zentaro Software\r\nWeb Site: "_s));
@@ -296,6 +298,17 @@ private slots:
         QCOMPARE(dialogs_.notes.prompts, QStringList{u"В текстовом поле содержатся HEX коды байт"_s});
         QVERIFY(shown()[2].text.startsWith(u"Файл модуля \"Новый файл.bas\" создан успешно\r\n"_s));
         QCOMPARE(text()->text() + window().GetDocumentPath(), u"nop\nretНовый файл"_s);  // neither changes
+        // 16-bit code in the VBA7 module and 64-bit code in the BAS module: a warning after the report.
+        shown().clear();
+        QVERIFY(run("mnuCreateVBA7").ok());
+        QVERIFY(ReadAll(at(u"Новый файл.vba7.bas"_s)).contains("Private Const CodeBits As Long = 16\r\n"));
+        text()->setText(u"bits 64\nret"_s);
+        QVERIFY(run("mnuCreateBAS").ok());
+        QCOMPARE(shown().size(), 4);
+        QCOMPARE(shown()[0].title + shown()[1].title + shown()[2].title + shown()[3].title,
+                 u"Создание модуля VBA7ПредупреждениеСоздание BAS файлаПредупреждение"_s);
+        QVERIFY(shown()[0].text.startsWith(u"Файл модуля \"Новый файл.vba7.bas\" создан успешно\r\n"_s));
+        QVERIFY(shown()[1].text.contains(u"16-битный"_s) && shown()[3].text.contains(u"модуль VBA7"_s));
     }
 
     // The trial box calls the code as VB would; a stopped call marks its line; a bad field is refused by name.
@@ -391,7 +404,8 @@ private slots:
         QSignalSpy finished(window_.get(), &frmMain::commandFinished);
         action("mnuCreateHEX")->trigger();
         if (source.isEmpty()) QVERIFY(finished.wait(60000) && QFileInfo::exists(copy));
-        for (const char *name : {"mnuOpen", "mnuSave", "mnuSaveAs", "mnuClose", "mnuCreateBIN", "mnuCreateBAS"})
+        for (const char *name :
+             {"mnuOpen", "mnuSave", "mnuSaveAs", "mnuClose", "mnuCreateBIN", "mnuCreateBAS", "mnuCreateVBA7"})
             QVERIFY2(action(name)->isEnabled() == source.isEmpty() && action("mnuExit")->isEnabled(), name);
         shown().clear();
         dialogs_.answers << yes;
