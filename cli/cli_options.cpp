@@ -12,7 +12,9 @@ QString CliUsage() {
         "Ассемблирует ФАЙЛ (исходник NASM в кодировке Windows-1251) и выдаёт:\n"
         "  --hex            HEX строку на стандартный вывод;\n"
         "  --bin            BIN файл рядом с исходником;\n"
-        "  --bas            BAS модуль Visual Basic рядом с исходником;\n"
+        "  --bas            BAS модуль Visual Basic рядом с исходником (32-битный код, VB6);\n"
+        "  --vba7           модуль VBA7 (ИМЯ.vba7.bas) рядом с исходником: для Office 2010\n"
+        "                   и новее, 32- и 64-битного, а также VBA6 и VB6; код до 1 МиБ;\n"
         "  --list           листинг: строка, смещение, байты, исходный текст;\n"
         "  --call           проверку вызова в эмуляторе процессора, как его вызовет VB\n"
         "                   (CallWindowProc, четыре 32-битных параметра; недостающие равны 0).\n"
@@ -62,6 +64,8 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
             product = CliOptions::Product::Bin;
         } else if (!filesOnly && arg == QLatin1StringView("--bas")) {
             product = CliOptions::Product::Bas;
+        } else if (!filesOnly && arg == QLatin1StringView("--vba7")) {
+            product = CliOptions::Product::Vba7;
         } else if (!filesOnly && arg == QLatin1StringView("--call")) {
             product = CliOptions::Product::Call;
         } else if (!filesOnly && arg == QLatin1StringView("--list")) {
@@ -114,13 +118,14 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
         }
         if (product != CliOptions::Product::None) {
             if (options.product != CliOptions::Product::None)
-                return fail(QStringLiteral("Укажите только один из ключей --hex, --bin, --bas, --call, --list."));
+                return fail(
+                    QStringLiteral("Укажите только один из ключей --hex, --bin, --bas, --vba7, --call, --list."));
             options.product = product;
         }
     }
     if (options.help || options.version) return options;
     if (options.product == CliOptions::Product::None)
-        return fail(QStringLiteral("Укажите, что сделать: --hex, --bin, --bas, --call или --list."));
+        return fail(QStringLiteral("Укажите, что сделать: --hex, --bin, --bas, --vba7, --call или --list."));
     if (options.file.isEmpty())
         return fail(QStringLiteral("Укажите файл исходника (или \"-\" для стандартного ввода)."));
     return options;
