@@ -4,6 +4,7 @@
 #include "cli_options.h"
 #include "codepage.h"
 #include "commands.h"
+#include "console.h"
 #include "docpath.h"
 #include "files.h"
 #include "payload_info.h"
@@ -14,20 +15,10 @@
 
 #include <QCoreApplication>
 
-#include <fcntl.h>
-#include <limits.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <limits>
 #include <new>
 #include <optional>
 #include <stop_token>
-#include <thread>
 
 namespace {
 
@@ -40,61 +31,6 @@ enum ExitCode {
     kTimedOut = 124,
     kInterrupted = 130
 };
-
-// Standard output (or error) written through its descriptor: every write is
-// checked, and a stop request ends a write that waits on a slow reader.
-class Stream {
-public:
-    Stream(int fd, bool closedAtStart) : fd_(fd), error_(closedAtStart ? EBADF : 0) {
-        // A pipe, socket or terminal that reports room takes PIPE_BUF bytes
-        // without blocking; more could wait on the reader past a stop request.
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) slice_ = PIPE_BUF;
-    }
-
-    void Write(QByteArrayView bytes, std::stop_token stop = {}) {
-        while (!bytes.isEmpty() && error_ == 0 && !stop.stop_requested()) {
-            pollfd waiting{fd_, POLLOUT, 0};
-            if (::poll(&waiting, 1, 25) == 0) continue;
-            const ssize_t written = ::write(fd_, bytes.data(), size_t(qMin(bytes.size(), slice_)));
-            if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (written <= 0) {
-                error_ = written < 0 ? errno : EIO;
-                break;
-            }
-            bytes = bytes.sliced(written);
-        }
-    }
-    void WriteText(const QString &text, std::stop_token stop = {}) {
-        // Large hex strings go out in slices, so that no second full-size copy exists.
-        constexpr qsizetype kSlice = 1 << 20;
-        for (qsizetype at = 0; at < text.size() && error_ == 0; at += kSlice)
-            Write(QStringView(text).mid(at, kSlice).toUtf8(), stop);
-    }
-    // The last chance for a deferred failure (a file system that reports on close).
-    void Close() {
-        if (::close(fd_) != 0 && error_ == 0 && errno != EINTR) error_ = errno;
-    }
-    int error() const { return error_; }
-
-private:
-    int fd_;
-    int error_;
-    qsizetype slice_ = std::numeric_limits<qsizetype>::max();
-};
-
-// A descriptor the program was started without is taken by /dev/null, so that
-// no file the program opens can land on it; the closed standard stream is
-// remembered, and writing to it fails.
-bool OccupyIfClosed(int fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) return false;
-    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (null >= 0 && null != fd) {
-        ::dup2(null, fd);
-        ::close(null);
-    }
-    return true;
-}
 
 QString Lines(QString text) {
     return text.replace(QLatin1StringView("\r\n"), QLatin1StringView("\n"));
@@ -132,30 +68,6 @@ private:
     Stream &err_;
     std::stop_token stop_;
 };
-
-// Ctrl+C, termination and a closed terminal ask the run to stop; it then
-// ends NASM and removes every file it made before exiting. A signal that
-// comes again after a while ends the program at once; one that comes right
-// after the first (as `timeout` sends one to the program and one to its group)
-// is the same request.
-void HandleStopSignals(std::stop_source stop) {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::thread([stopSignals, stop]() mutable {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        stop.request_stop();
-        const auto first = std::chrono::steady_clock::now();
-        for (;;) {
-            sigwait(&stopSignals, &received);
-            if (std::chrono::steady_clock::now() - first > std::chrono::seconds(2)) _exit(kInterrupted);
-        }
-    }).detach();
-}
 
 int ExitCodeOf(const Outcome &outcome) {
     switch (outcome.failure) {
@@ -267,10 +179,7 @@ int main(int argc, char *argv[]) {
     const bool inputClosed = OccupyIfClosed(STDIN_FILENO);
     const bool outputClosed = OccupyIfClosed(STDOUT_FILENO);
     OccupyIfClosed(STDERR_FILENO);
-    // A full disk, a file-size limit or a reader that went away must fail a
-    // write, not end the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
+    PrepareConsole();
     std::stop_source stop;
     Stream out(STDOUT_FILENO, outputClosed);
     Stream err(STDERR_FILENO, false);

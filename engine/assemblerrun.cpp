@@ -13,8 +13,6 @@
 
 using namespace Qt::StringLiterals;
 
-#include <csignal>
-
 QStringList AssemblerArguments(const QString &source, const QString &output, const QString &includeFolder,
                                const QString &listing) {
     QStringList arguments{QStringLiteral("-f"), QStringLiteral("bin"), source, QStringLiteral("-o"), output};
@@ -77,26 +75,6 @@ QString UserMessages(const QByteArray &printed, const QString &tempName, const Q
 
 namespace {
 
-QString SignalReason(int signal) {
-    switch (signal) {
-        case SIGSEGV:
-        case SIGBUS:
-            return QStringLiteral("обращение к недопустимой памяти");
-        case SIGABRT:
-            return QStringLiteral("программа прервала себя сама");
-        case SIGXFSZ:
-            return QStringLiteral("превышен предельный размер файла");
-        case SIGXCPU:
-            return QStringLiteral("превышен предел процессорного времени");
-        case SIGKILL:
-            return QStringLiteral("процесс принудительно завершён, возможно, из-за нехватки памяти");
-        case SIGFPE:
-            return QStringLiteral("арифметическая ошибка");
-        default:
-            return QStringLiteral("сигнал %1").arg(signal);
-    }
-}
-
 Outcome AssemblyFailure(const QString &what, const QString &messages) {
     QString text = what;
     if (!messages.isEmpty()) text += QLatin1StringView("\n\n") + messages;
@@ -118,7 +96,8 @@ Outcome FromExec(const ExecResult &exec, const QString &messages, const RunReque
                 messages);
         case Status::Crashed:
             return AssemblyFailure(
-                QStringLiteral("Ассемблер аварийно завершился (%1).").arg(SignalReason(exec.exitCode)), messages);
+                QStringLiteral("Ассемблер аварийно завершился (%1).").arg(platform::CrashReason(exec.exitCode)),
+                messages);
         case Status::Cancelled:
             return Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, messages);
         case Status::TimedOut:

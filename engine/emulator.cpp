@@ -3,9 +3,6 @@
 #include <QFileInfo>
 #include <QLibrary>
 
-#include <sys/mman.h>
-#include <sys/resource.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -17,9 +14,8 @@ namespace {
 QString MissingText(const QString &library, const QString &reason) {
     return QStringLiteral(
                "Не удалось загрузить эмулятор процессора (библиотеку %1). Причина: %2\n"
-               "Проверка вызова без него невозможна; установите пакет libunicorn2. "
-               "Остальные команды работают как обычно.")
-        .arg(library, reason);
+               "%3")
+        .arg(library, reason, EmulatorAdvice());
 }
 
 LoadedEmulator Open(const QString &library) {
@@ -74,10 +70,6 @@ LoadedEmulator Open(const QString &library) {
 
 }  // namespace
 
-QString DefaultUnicornLibrary() {
-    return qEnvironmentVariable("ORVANDINE_EMULATOR_LIBRARY", QStringLiteral("libunicorn.so.2"));
-}
-
 LoadedEmulator LoadEmulator(const QString &library) {
     static std::mutex mutex;
     static std::map<QString, LoadedEmulator> loaded;
@@ -87,28 +79,4 @@ LoadedEmulator LoadEmulator(const QString &library) {
     LoadedEmulator result = Open(library);
     if (result) loaded.emplace(library, result);
     return result;
-}
-
-QString EmulatorMemoryShortage(const QString &library) {
-    // The translation buffer as Unicorn 2.0 maps it (1 GiB), with room for the call's own memory on top.
-    constexpr size_t kNeeded = size_t(1152) << 20;
-    void *probe = mmap(nullptr, kNeeded, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (probe != MAP_FAILED) {
-        munmap(probe, kNeeded);
-        return {};
-    }
-    QString limits;
-    for (const auto &[resource, name] : {std::pair{RLIMIT_AS, "ulimit -v"}, std::pair{RLIMIT_DATA, "ulimit -d"}}) {
-        rlimit limit{};
-        if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-            limits +=
-                QStringLiteral("; ограничение %1: %2 КиБ").arg(QLatin1StringView(name)).arg(limit.rlim_cur / 1024);
-    }
-    return QStringLiteral(
-               "Эмулятору процессора (библиотека %1) не хватает памяти: ему нужно около %2 МиБ свободного адресного "
-               "пространства, а процессу их не выделить%3. Проверка вызова не запущена; снимите или увеличьте "
-               "ограничение памяти и повторите.")
-        .arg(library)
-        .arg(kNeeded >> 20)
-        .arg(limits);
 }

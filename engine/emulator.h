@@ -27,9 +27,13 @@ struct UnicornFunctions {
     decltype(&uc_ctl) ctl = nullptr;
 };
 
-// The library the emulator is opened from unless a caller names another.
-// ORVANDINE_EMULATOR_LIBRARY names another one (the tests give a broken copy).
+// The library the emulator is opened from unless a caller names another
+// (emulator_posix.cpp, emulator_win.cpp). ORVANDINE_EMULATOR_LIBRARY names another
+// one (the tests give a broken copy).
 QString DefaultUnicornLibrary();
+
+// What the user is told to do when that library cannot be loaded.
+QString EmulatorAdvice();
 
 struct LoadedEmulator {
     const UnicornFunctions *functions = nullptr;  // lives as long as the process

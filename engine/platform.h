@@ -5,6 +5,7 @@
 // Where the program's Windows habits meet the platform it runs on: the
 // program folder, the assembler's file name, hidden files, exclusive
 // creation, executable permission and the reasons behind failed file calls.
+// platform_posix.cpp and platform_win.cpp implement it; the build picks one.
 namespace platform {
 
 // The folder of the running executable, ending in exactly one separator.
@@ -19,8 +20,15 @@ QString AssemblerFileName();
 // The file name the program's own copy has: hidden from FileExists.
 QString HiddenAssemblerFileName();
 
-// The folder temporary files go to: TMPDIR when it is set, else /tmp. Empty,
-// with the reason in *error, when that is not an existing folder.
+// The suffix an executable file's name needs ("" or ".exe").
+QString ExecutableSuffix();
+
+// Marks the program's own copy hidden where its name alone does not hide it.
+void HideFile(const QString &path);
+
+// The folder temporary files go to: TMPDIR when it is set, else /tmp (on
+// Windows the temp variable, else the system's temp folder). Empty, with the
+// reason in *error, when that is not an existing folder.
 QString TempFolder(QString *error);
 
 // The program's current folder. Empty, with the reason in *error, when it can
@@ -29,6 +37,12 @@ QString CurrentFolder(QString *error);
 
 // True for an existing regular file that is not hidden.
 bool FileExists(const QString &path);
+
+// What the file system knows of a regular file of this user's that does not
+// change unless the file does: its identity, size, mode and change time. Any
+// write, permission change or replacement gives another stamp. Empty for
+// anything else (missing, a link, another user's file).
+QByteArray FileStamp(const QString &path);
 
 // What the file system knows of a regular file of this user's that does not
 // change unless the file does: its identity, size, mode and change time. Any
@@ -51,7 +65,22 @@ int LastError();
 bool NoExecMount(const QString &folder);
 QString NoExecReason();
 
+// True for a folder that a dropped file's path may be opened from: an
+// absolute local path (on Windows one with a drive letter, ":\\").
+bool IsDroppablePath(const QString &path);
+
+// Why the per-user folder for the assembler copy cannot be used (a Russian
+// sentence naming it), or empty when it can; it is then made private.
+QString RefusedPrivateFolder(const QString &folder);
+
 // A short Russian description of an error number.
 QString ErrorReason(int error);
+
+// The same for numbers the shared table does not know.
+QString SystemErrorReason(int error);
+
+// Why a program that crashed ended (a signal, or on Windows an exception
+// status), in Russian.
+QString CrashReason(int code);
 
 }  // namespace platform

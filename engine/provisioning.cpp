@@ -10,9 +10,7 @@
 #include <QResource>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -86,35 +84,7 @@ bool IsUsableCopy(const QString &path, bool stamped) {
     return true;
 }
 
-// The private folder is used only when it is a real folder of this user's
-// (not a link to another), that programs may run from; then it is made
-// private.
-QString RefusedPrivateFolder(const QString &folder) {
-    const QString action = QStringLiteral("использовать папку");
-    struct stat info {};
-    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0) return FileErrorMessage(action, folder, errno);
-    if (!S_ISDIR(info.st_mode))
-        return FileErrorMessage(action, folder, QStringLiteral("это не папка, а ссылка или файл"));
-    if (info.st_uid != ::geteuid())
-        return FileErrorMessage(action, folder, QStringLiteral("папка принадлежит другому пользователю"));
-    if (platform::NoExecMount(folder)) return FileErrorMessage(action, folder, platform::NoExecReason());
-    ::chmod(QFile::encodeName(folder).constData(), S_IRWXU);
-    return {};
-}
-
 }  // namespace
-
-QString DefaultPrivateFolder() {
-    // The XDG rules: a relative XDG_CACHE_HOME is ignored. Without a home
-    // there is no private folder (never one under the root folder).
-    QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
-    if (!QDir::isAbsolutePath(cache)) {
-        const QString home = QFile::decodeName(qgetenv("HOME"));
-        if (!QDir::isAbsolutePath(home)) return {};
-        cache = home + QLatin1StringView("/.cache");
-    }
-    return QDir::cleanPath(cache) + QLatin1StringView("/orvandine-converter");
-}
 
 bool FileExists(const QString &path) {
     return platform::FileExists(path);
@@ -128,15 +98,17 @@ ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place, co
     if (place == CopyPlace::ProgramFolder) {
         const QString hidden = appFolder + platform::HiddenAssemblerFileName();
         const QString error = WritePayload(hidden, kSharedExecutable);
+        if (error.isEmpty()) platform::HideFile(hidden);
         if (error.isEmpty()) return {hidden, hidden, {}, {}};
         errors << error;
     }
 
     if (!privateFolder.isEmpty()) {
-        const QString copy = privateFolder + QLatin1StringView("/nasmw-") + payload::Id();
+        const QString copy =
+            privateFolder + QLatin1StringView("/nasmw-") + payload::Id() + platform::ExecutableSuffix();
         if (IsUsableCopy(copy, true)) return {copy, {}, {}, {}};
         QDir().mkpath(privateFolder);
-        if (const QString refused = RefusedPrivateFolder(privateFolder); !refused.isEmpty()) {
+        if (const QString refused = platform::RefusedPrivateFolder(privateFolder); !refused.isEmpty()) {
             errors << refused;
         } else {
             const QString error = WritePayload(copy, kPrivateExecutable);

@@ -1,5 +1,7 @@
 #include "asmedit.h"
 
+#include "platform.h"
+
 #include <QDir>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -87,7 +89,7 @@ void AsmEdit::resizeEvent(QResizeEvent *event) {
 }
 
 bool AsmEdit::IsDroppable(const QStringList &files) {
-    return !files.isEmpty() && QDir::isAbsolutePath(files.constFirst()) &&
+    return !files.isEmpty() && platform::IsDroppablePath(files.constFirst()) &&
            files.constFirst().endsWith(QLatin1StringView(".asm"));
 }
 

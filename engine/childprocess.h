@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+// How a helper program is started on this system: with default signal
+// handling, no terminal or console window, and ended together with this
+// program (childprocess_posix.cpp, childprocess_win.cpp).
+
+// Called before the process is started.
+void PrepareChildProcess(QProcess &process);
+
+// Called once it has started, before it may be waited on.
+void ChildProcessStarted(QProcess &process);
+
+// Why the program did not start, in Russian.
+QString StartFailureReason(const QString &program, const QProcess &process);
