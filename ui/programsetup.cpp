@@ -1,5 +1,7 @@
 #include "programsetup.h"
 
+#include "clibrarylocale.h"
+
 #include <QApplication>
 #include <QHash>
 #include <QIcon>
@@ -61,21 +63,6 @@ void PrepareRussianLocale() {
     }
     for (const char *name : kRussianCategoryNames) qputenv(name, "ru_RU.UTF-8");
 }
-
-namespace {
-
-// The application object asked the C library for the whole locale at once,
-// which fails as a whole where the Russian locale is not installed, and
-// leaves every category in the C locale: characters would then be ASCII and
-// the title the window system shows garbled. Each category is set on its
-// own: the user's character set always, Russian dates only where the system
-// has them, and C numbers, which the program's own formatting does not need.
-void SetCLibraryLocale() {
-    for (const int category : {LC_CTYPE, LC_COLLATE, LC_MESSAGES, LC_MONETARY, LC_TIME}) std::setlocale(category, "");
-    std::setlocale(LC_NUMERIC, "C");
-}
-
-}  // namespace
 
 void SetUpWindowProgram(QApplication &app) {
     SetCLibraryLocale();

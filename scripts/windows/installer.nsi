@@ -2,7 +2,8 @@
 ; Files, a Start-menu entry in Russian and an uninstaller that removes all it
 ; installed, the per-user NASM copies included. /S installs and uninstalls silently.
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=0.1.0 -DSOURCE=folder -DOUTFILE=setup.exe installer.nsi
-Unicode true
+; A 64-bit installer: the programs are 64-bit, and so is every system it can serve.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
@@ -80,7 +81,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   ; The per-user NASM copy of the user who uninstalls.
   SetShellVarContext current
-  Delete "$LOCALAPPDATA\orvandine-converter\nasmw-*.exe"
+  Delete "$LOCALAPPDATA\orvandine-converter\nasmw-*"
   RMDir "$LOCALAPPDATA\orvandine-converter"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
