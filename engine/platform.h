@@ -83,4 +83,7 @@ QString SystemErrorReason(int error);
 // status), in Russian.
 QString CrashReason(int code);
 
+// The same for the trial's worker, naming the signal (or exception status) too.
+QString SignalName(int code);
+
 }  // namespace platform

@@ -151,6 +151,23 @@ QString CrashReason(int signal) {
     }
 }
 
+QString SignalName(int signal) {
+    switch (signal) {
+        case SIGSEGV:
+            return QStringLiteral("SIGSEGV, обращение к недоступной памяти");
+        case SIGBUS:
+            return QStringLiteral("SIGBUS, ошибка шины: файл библиотеки, вероятно, обрезан");
+        case SIGILL:
+            return QStringLiteral("SIGILL, недопустимая инструкция");
+        case SIGABRT:
+            return QStringLiteral("SIGABRT, аварийный останов");
+        case SIGKILL:
+            return QStringLiteral("SIGKILL, процесс снят системой, например из-за нехватки памяти");
+        default:
+            return QStringLiteral("сигнал %1").arg(signal);
+    }
+}
+
 QString SystemErrorReason(int error) {
     switch (error) {
         case EDQUOT:

@@ -233,6 +233,12 @@ int ErrnoOf(unsigned long error) {
     }
 }
 
+QString SignalName(int code) {
+    // A crashed Windows program ends with its exception status.
+    return QStringLiteral("0x%1, %2")
+        .arg(QString::number(uint(code), 16).toUpper().rightJustified(8, QLatin1Char('0')), CrashReason(code));
+}
+
 QString SystemErrorReason(int error) {
     return QStringLiteral("системная ошибка %1 (%2)").arg(error).arg(QString::fromLocal8Bit(std::strerror(error)));
 }

@@ -10,8 +10,6 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#include <csignal>
-
 namespace {
 
 // How often a waiting run looks at its stop request.
@@ -24,23 +22,6 @@ QString Failure(const QString &library, const QString &what) {
                "Вызов не проверен: %1 Эмулятор процессора (библиотека %2) мог быть повреждён; "
                "переустановите пакет libunicorn2. Остальные команды работают как обычно.")
         .arg(what, library);
-}
-
-QString SignalName(int signal) {
-    switch (signal) {
-        case SIGSEGV:
-            return QStringLiteral("SIGSEGV, обращение к недоступной памяти");
-        case SIGBUS:
-            return QStringLiteral("SIGBUS, ошибка шины: файл библиотеки, вероятно, обрезан");
-        case SIGILL:
-            return QStringLiteral("SIGILL, недопустимая инструкция");
-        case SIGABRT:
-            return QStringLiteral("SIGABRT, аварийный останов");
-        case SIGKILL:
-            return QStringLiteral("SIGKILL, процесс снят системой, например из-за нехватки памяти");
-        default:
-            return QStringLiteral("сигнал %1").arg(signal);
-    }
 }
 
 }  // namespace
@@ -131,8 +112,9 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
     }
     if (process_->exitStatus() == QProcess::CrashExit) {
         const int signal = process_->exitCode();
-        result.error = Failure(settings_.emulatorLibrary,
-                               QStringLiteral("программа проверки аварийно завершилась (%1).").arg(SignalName(signal)));
+        result.error =
+            Failure(settings_.emulatorLibrary,
+                    QStringLiteral("программа проверки аварийно завершилась (%1).").arg(platform::SignalName(signal)));
         return result;
     }
     if (process_->exitCode() != 0 || !DecodeTrialResult(output, &result)) {

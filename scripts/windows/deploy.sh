@@ -12,8 +12,8 @@ OBJDUMP=x86_64-w64-mingw32-objdump
 SEARCH=("$QT/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
 rm -rf "$DEST"
 mkdir -p "$DEST/platforms" "$DEST/styles" "$DEST/imageformats" "$DEST/translations"
-for exe in orvandine-convert.exe orvandine-converter.exe; do
-  cp "$(find "$BUILD" -maxdepth 2 -name "$exe" | head -1)" "$DEST/"
+for exe in orvandine-convert.exe orvandine-converter.exe orvandine-trial.exe; do
+  cp "$(find "$BUILD" -maxdepth 4 -name "$exe" | head -1)" "$DEST/"
 done
 cp "$QT/plugins/platforms/qwindows.dll" "$DEST/platforms/"
 cp "$QT/plugins/styles/"*.dll "$DEST/styles/"
