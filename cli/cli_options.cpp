@@ -40,6 +40,23 @@ QString CliUsage() {
         "эмулятор не умеет выполнять инструкцию), 124 время истекло, 130 прервано.\n");
 }
 
+namespace {
+
+// The value of the option at i: after its "=", else the next argument (then
+// i moves on to it). False when there is none.
+bool TakeValue(const QStringList &arguments, qsizetype &i, QString &value) {
+    const QString &arg = arguments[i];
+    if (arg.contains(QLatin1Char('='))) {
+        value = arg.section(QLatin1Char('='), 1);
+        return true;
+    }
+    if (i + 1 >= arguments.size()) return false;
+    value = arguments[++i];
+    return true;
+}
+
+}  // namespace
+
 CliOptions ParseCliOptions(const QStringList &arguments) {
     CliOptions options;
     auto fail = [&options](const QString &error) {
@@ -73,13 +90,7 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
         } else if (!filesOnly &&
                    (arg == QLatin1StringView("--timeout") || arg.startsWith(QLatin1StringView("--timeout=")))) {
             QString value;
-            if (arg.contains(QLatin1Char('='))) {
-                value = arg.section(QLatin1Char('='), 1);
-            } else if (i + 1 < arguments.size()) {
-                value = arguments[++i];
-            } else {
-                return fail(QStringLiteral("После --timeout нужно число секунд."));
-            }
+            if (!TakeValue(arguments, i, value)) return fail(QStringLiteral("После --timeout нужно число секунд."));
             bool ok = false;
             const double seconds = QString(value).replace(u',', u'.').toDouble(&ok);  // "0,5" as the messages write it
             if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e6)
@@ -91,13 +102,8 @@ CliOptions ParseCliOptions(const QStringList &arguments) {
         } else if (!filesOnly && (arg == QLatin1StringView("--max-instructions") ||
                                   arg.startsWith(QLatin1StringView("--max-instructions=")))) {
             QString value;
-            if (arg.contains(QLatin1Char('='))) {
-                value = arg.section(QLatin1Char('='), 1);
-            } else if (i + 1 < arguments.size()) {
-                value = arguments[++i];
-            } else {
+            if (!TakeValue(arguments, i, value))
                 return fail(QStringLiteral("После --max-instructions нужно число инструкций."));
-            }
             const ParsedInstructionLimit limit = ParseInstructionLimit(value);
             if (!limit.error.isEmpty()) return fail(limit.error);
             options.maxInstructions = limit.value;
