@@ -46,7 +46,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     std::printf("first trial (opens the emulator): %.2f ms, %s, EAX %d\n", Ms(timer), EndName(first.end),
-                int(first.eax));
+                int(first.rax));
     constexpr int kRounds = 100;
     timer.restart();
     for (int i = 0; i < kRounds; ++i) TrialCall(code, params);

@@ -245,13 +245,16 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     TrialWorker &worker = started ? *started : own.emplace(settings);
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome)};
-    // The call runs while the listing is read; a 64-bit or empty code's answer is then not used.
-    if (!run.bytes.isEmpty()) worker.Send(run.bytes, params);
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
-    const QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
-    if (warnings.contains(SourceWarning::Mode64))
-        return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), Mode64TrialText(), run.outcome.messages)};
-    if (run.bytes.isEmpty()) return {std::move(run.outcome), EmptyTrialReportText(warnings), 0, TrialVerdict::Clean};
+    QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
+    // Code with bits 64 is called as 64-bit Office calls it; the warnings about the BAS module do not apply.
+    const int bits = warnings.contains(SourceWarning::Mode64) ? 64 : 32;
+    if (bits == 64)
+        warnings.removeIf(
+            [](SourceWarning w) { return w == SourceWarning::Mode64 || w == SourceWarning::TooLongForVb; });
+    if (run.bytes.isEmpty())
+        return {std::move(run.outcome), EmptyTrialReportText(warnings, bits), 0, TrialVerdict::Clean};
+    worker.Send(run.bytes, params, bits);
     bool cancelled = false;
     const TrialResult result = worker.Receive(request.stop, &cancelled);
     if (cancelled || request.stop.stop_requested())

@@ -7,12 +7,16 @@
 #include <QList>
 #include <QString>
 
-// A trial call: the function's bytes run in the CPU emulator (x86, 32-bit) as
-// Visual Basic's CallWindowProc really enters a window procedure: through
-// user32's wrapper, which saves EBX, ESI and EDI, calls the code through EAX
-// with four 32-bit stdcall arguments, and afterwards rebuilds ESP from its EBP
-// frame. The code runs at user privilege with flat segments, FS on a thread
-// block, and the CPU raising the exceptions a real one does.
+// A trial call: the function's bytes run in the CPU emulator as Visual
+// Basic's CallWindowProc really enters a window procedure. 32-bit code is
+// entered through user32's wrapper, which saves EBX, ESI and EDI, calls the
+// code through EAX with four 32-bit stdcall arguments, and afterwards rebuilds
+// ESP from its EBP frame. 64-bit code is called directly, as in 64-bit
+// Windows: the four values in RCX, RDX, R8 and R9, 32 bytes of shadow space
+// above the return address, RSP 16-byte aligned before the call, and no one
+// to repair what the code breaks. The code runs at user privilege with flat
+// segments, FS (GS in 64-bit code) on a thread block, and the CPU raising the
+// exceptions a real one does.
 
 enum class TrialEnd {
     Returned,            // it came back to the wrapper
@@ -37,16 +41,18 @@ enum class TrialVerdict {
 enum class MemoryAccess { Read, Write, Fetch };
 
 struct SavedRegister {
-    QString name;  // EBX, ESI, EDI or EBP
-    quint32 before = 0;
-    quint32 after = 0;
+    QString name;  // EBX, ESI, EDI or EBP; in 64-bit code RBX … R15 and XMM6 … XMM15
+    quint64 before = 0;
+    quint64 after = 0;
+    quint64 beforeHigh = 0;  // the upper half of an XMM register
+    quint64 afterHigh = 0;
 
-    bool kept() const { return before == after; }
+    bool kept() const { return before == after && beforeHigh == afterHigh; }
 };
 
 struct TrialBuffer {
     int param = 0;  // 0-based: P1 is 0
-    quint32 address = 0;
+    quint64 address = 0;
     qsizetype size = 0;
     QByteArray head;  // its first kTrialBufferHead bytes (fewer when it is shorter) after the call
 };
@@ -59,6 +65,7 @@ constexpr quint64 kMaxInstructionLimit = 1'000'000'000'000;
 struct TrialSettings {
     quint64 instructionLimit = kDefaultInstructionLimit;
     int timeLimitMs = 30'000;  // only so that nothing runs for ever; the instruction limit is the rule
+    int bits = 32;             // 32 or 64: how the code is called
     QString emulatorLibrary = DefaultUnicornLibrary();
 };
 
@@ -67,25 +74,26 @@ struct TrialResult {
 
     TrialEnd end = TrialEnd::EmulatorFailure;
     QString emulatorMessage;   // TrialEnd::EmulatorFailure
-    quint32 eax = 0;           // at the end, however it came
-    quint32 codeBase = 0;      // where the function's bytes were placed
+    int bits = 32;             // the mode the code was called in
+    quint64 rax = 0;           // at the end, however it came (EAX in its low half)
+    quint64 codeBase = 0;      // where the function's bytes were placed
     quint32 offset = 0;        // of the last instruction started in the function (the ret when it returned)
     bool offsetKnown = false;  // false when no instruction of the function ran
-    quint32 faultAddress = 0;  // TrialEnd::MemoryFault
+    quint64 faultAddress = 0;  // TrialEnd::MemoryFault
     MemoryAccess faultAccess = MemoryAccess::Read;
     int interrupt = -1;   // TrialEnd::Interrupt: its number
     QString instruction;  // TrialEnd::Privileged: its name, as "cli" or "mov cr"
     QString detail;       // TrialEnd::Interrupt: why the CPU raised it, when it is one the code did not ask for
     quint64 instructions = 0;
     quint64 instructionLimit = 0;
-    quint32 arguments[kCallParamCount] = {};  // as passed; a buffer's address for a buffer
+    quint64 arguments[kCallParamCount] = {};  // as passed; a buffer's address for a buffer
 
     // The calling rules, meaningful when it returned.
-    qint64 argumentBytesRemoved = 0;  // 16 is right: ret 16
-    QList<SavedRegister> saved;       // EBX, ESI, EDI (repaired by the wrapper), EBP (not)
+    qint64 argumentBytesRemoved = 0;  // 16 is right in 32-bit code (ret 16), 0 in 64-bit code (ret)
+    QList<SavedRegister> saved;       // EBX, ESI, EDI (repaired by the wrapper), EBP (not); all of 64-bit code's
     bool directionClear = true;
-    bool frameWritten = false;  // the caller's frame above the arguments was changed
-    quint32 frameAddress = 0;   // the lowest changed byte
+    bool frameWritten = false;  // the caller's frame above the arguments (the shadow space in 64-bit) was changed
+    quint64 frameAddress = 0;   // the lowest changed byte
     int x87Depth = 0;           // values left on the x87 stack
     quint16 fpuControlBefore = 0, fpuControlAfter = 0;
     quint32 mxcsrBefore = 0, mxcsrAfter = 0;  // the control bits only

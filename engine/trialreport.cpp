@@ -16,6 +16,24 @@ QString Number(quint32 value) {
     return QStringLiteral("%1 (%2)").arg(qint32(value)).arg(Hex32(value));
 }
 
+QString Hex64(quint64 value) {
+    return QStringLiteral("&H%1").arg(value, 16, 16, QChar(u'0')).toUpper();
+}
+
+// An address or a register's value as wide as the mode's.
+QString Hex(const TrialResult &r, quint64 value) {
+    return r.bits == 64 ? Hex64(value) : Hex32(quint32(value));
+}
+
+QString Number(const TrialResult &r, quint64 value) {
+    if (r.bits != 64) return Number(quint32(value));
+    return QStringLiteral("%1 (%2)").arg(qint64(value)).arg(Hex64(value));
+}
+
+QString XmmValue(quint64 high, quint64 low) {
+    return QStringLiteral("&H%1%2").arg(high, 16, 16, QChar(u'0')).arg(low, 16, 16, QChar(u'0')).toUpper();
+}
+
 QString InterruptText(int number) {
     switch (number) {
         case 0:
@@ -51,8 +69,12 @@ QString EndText(const TrialResult &r) {
             const QString what = QString::fromUtf16(kinds[int(r.faultAccess)]);
             if (r.faultAccess == MemoryAccess::Fetch)
                 return QStringLiteral("%1 по адресу %2 — вне байтов функции (переход или возврат не туда)")
-                    .arg(what, Hex32(r.faultAddress));
-            return QStringLiteral("%1 по адресу %2 — эта память функции не выделена").arg(what, Hex32(r.faultAddress));
+                    .arg(what, Hex(r, r.faultAddress));
+            if (r.bits == 64 && r.faultAccess == MemoryAccess::Write && r.faultAddress >= r.codeBase &&
+                r.faultAddress < r.codeBase + 0x100000)
+                return QStringLiteral("%1 по адресу %2 — память кода в модуле VBA7 только для чтения и выполнения")
+                    .arg(what, Hex(r, r.faultAddress));
+            return QStringLiteral("%1 по адресу %2 — эта память функции не выделена").arg(what, Hex(r, r.faultAddress));
         }
         case TrialEnd::Interrupt:
             return r.detail.isEmpty() ? InterruptText(r.interrupt)
@@ -109,16 +131,15 @@ int StoppingLine(const TrialResult &result, const QList<ListingRow> &listing) {
     return row ? row->documentLine : 0;
 }
 
-QString Mode64TrialText() {
-    return QStringLiteral(
-        "Исходный текст собран как 64-битный код (bits 64 или use64). Проверка вызова запускает только 32-битный "
-        "код, как его вызывает CallWindowProc в 32-битной программе VB; 64-битный код в этом режиме дал бы ложный "
-        "ответ, поэтому он не запущен. Для программы VB нужна директива bits 32.");
-}
-
-QString EmptyTrialReportText(const QList<SourceWarning> &warnings) {
-    QString text = QStringLiteral(
-        "Кода нет: при пустой строке CodeString функция CallAsmFunction сразу возвращает 0, ничего не вызывая.\n");
+QString EmptyTrialReportText(const QList<SourceWarning> &warnings, int bits) {
+    QString text =
+        bits == 64
+            ? QStringLiteral(
+                  "Кода нет: функция CallAsmCode модуля VBA7 на пустой код сообщает об ошибке (Err.Raise) и ничего "
+                  "не вызывает.\n")
+            : QStringLiteral(
+                  "Кода нет: при пустой строке CodeString функция CallAsmFunction сразу возвращает 0, ничего не "
+                  "вызывая.\n");
     for (SourceWarning w : warnings) text += QStringLiteral("  %1\n").arg(WarningText(w, 0));
     return text;
 }
@@ -128,7 +149,9 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
     if (!r) return r.error + u'\n';
     QString text;
     const TrialVerdict verdict = r.verdict();
-    if (r.returned()) text += QStringLiteral("EAX = %1\n").arg(Number(r.eax));
+    const bool long64 = r.bits == 64;
+    if (r.returned() && long64) text += QStringLiteral("RAX = %1\n").arg(Number(r, r.rax));
+    if (r.returned()) text += QStringLiteral("EAX = %1\n").arg(Number(quint32(r.rax)));
     switch (verdict) {
         case TrialVerdict::Crash:
             text += QStringLiteral("Итог: вызов приведёт к сбою программы VB или повредит её.\n");
@@ -152,10 +175,16 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
     } else {
         text += QStringLiteral("Вызов остановлен: %1.\n").arg(EndText(r));
         text += QStringLiteral("Место остановки: %1.\n").arg(WhereText(r, listing));
-        text += QStringLiteral("EAX в момент остановки = %1\n").arg(Number(r.eax));
+        text += QStringLiteral("%1 в момент остановки = %2\n")
+                    .arg(long64 ? QStringLiteral("RAX") : QStringLiteral("EAX"), Number(r, r.rax));
     }
 
-    text += QStringLiteral("\nПравила вызова (оконная процедура через CallWindowProc: stdcall, четыре аргумента):\n");
+    text +=
+        long64
+            ? QStringLiteral(
+                  "\nПравила вызова (64-битный код: соглашение x64, P1–P4 в RCX, RDX, R8, R9; "
+                  "вызывающую сторону никто не защищает):\n")
+            : QStringLiteral("\nПравила вызова (оконная процедура через CallWindowProc: stdcall, четыре аргумента):\n");
     if (!r.returned()) {
         text += QStringLiteral("  не проверены — функция не вернула управление.\n");
     } else {
@@ -167,25 +196,58 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
                     what + u'\n';
         };
         const qint64 removed = r.argumentBytesRemoved;
-        check(removed == 16, Repaired,
-              removed == 16 ? QStringLiteral("функция сняла со стека 16 байт аргументов (ret 16)")
-                            : QStringLiteral("функция сняла со стека %1 байт аргументов из 16 — нужен возврат ret 16")
-                                  .arg(removed));
+        if (long64)
+            check(removed == 0, Crash,
+                  removed == 0 ? QStringLiteral("функция вернулась простой командой ret")
+                               : QStringLiteral("функция сняла со стека %1 байт — в 64-битном коде нужен простой ret "
+                                                "(без числа), иначе стек вызывающей стороны сдвинется")
+                                     .arg(removed));
+        else
+            check(removed == 16, Repaired,
+                  removed == 16
+                      ? QStringLiteral("функция сняла со стека 16 байт аргументов (ret 16)")
+                      : QStringLiteral("функция сняла со стека %1 байт аргументов из 16 — нужен возврат ret 16")
+                            .arg(removed));
+        if (long64) {
+            // Only the changed ones are named: there are eighteen.
+            int changed = 0;
+            for (const SavedRegister &reg : r.saved) {
+                if (reg.kept()) continue;
+                ++changed;
+                const bool xmm = reg.name.startsWith(u"XMM");
+                check(false, Crash,
+                      QStringLiteral("%1 изменён: был %2, стал %3 — в 64-битном коде его нужно сохранить и "
+                                     "восстановить")
+                          .arg(reg.name, xmm ? XmmValue(reg.beforeHigh, reg.before) : Hex64(reg.before),
+                               xmm ? XmmValue(reg.afterHigh, reg.after) : Hex64(reg.after)));
+            }
+            check(true, Crash,
+                  changed ? QStringLiteral("остальные из RBX, RBP, RDI, RSI, R12–R15, XMM6–XMM15 сохранены")
+                          : QStringLiteral("RBX, RBP, RDI, RSI, R12–R15 и XMM6–XMM15 сохранены"));
+        }
         for (const SavedRegister &reg : r.saved) {
+            if (long64) break;
             const bool ebp = reg.name == QLatin1StringView("EBP");
             check(reg.kept(), ebp ? Crash : Repaired,
                   reg.kept() ? QStringLiteral("%1 сохранён").arg(reg.name)
                   : ebp      ? QStringLiteral("EBP изменён: был %1, стал %2 — обёртка CallWindowProc восстанавливает по "
                                                    "нему ESP, и программа завершится сразу после возврата")
-                              .arg(Hex32(reg.before), Hex32(reg.after))
+                              .arg(Hex32(quint32(reg.before)), Hex32(quint32(reg.after)))
                         : QStringLiteral("%1 изменён: был %2, стал %3 — его нужно восстановить")
-                              .arg(reg.name, Hex32(reg.before), Hex32(reg.after)));
+                              .arg(reg.name, Hex32(quint32(reg.before)), Hex32(quint32(reg.after))));
         }
-        check(!r.frameWritten, Crash,
-              !r.frameWritten ? QStringLiteral("кадр вызывающей стороны выше аргументов не изменён")
-                              : QStringLiteral("запись выше аргументов, по адресу %1: там обёртка CallWindowProc "
-                                               "хранит регистры и адрес возврата — сбой после возврата функции")
-                                    .arg(Hex32(r.frameAddress)));
+        if (long64)
+            check(!r.frameWritten, Crash,
+                  !r.frameWritten ? QStringLiteral("память вызывающей стороны выше теневой области не изменена")
+                                  : QStringLiteral("запись выше теневой области (32 байта над адресом возврата), по "
+                                                   "адресу %1: там данные вызывающей стороны — сбой после возврата")
+                                        .arg(Hex64(r.frameAddress)));
+        else
+            check(!r.frameWritten, Crash,
+                  !r.frameWritten ? QStringLiteral("кадр вызывающей стороны выше аргументов не изменён")
+                                  : QStringLiteral("запись выше аргументов, по адресу %1: там обёртка CallWindowProc "
+                                                   "хранит регистры и адрес возврата — сбой после возврата функции")
+                                        .arg(Hex32(quint32(r.frameAddress))));
         check(r.directionClear, Crash,
               r.directionClear ? QStringLiteral("флаг направления сброшен")
                                : QStringLiteral("флаг направления установлен — перед возвратом нужна команда cld"));
@@ -216,18 +278,27 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
     for (int i = 0; i < kCallParamCount; ++i) {
         const bool buffer =
             std::any_of(r.buffers.begin(), r.buffers.end(), [i](const TrialBuffer &b) { return b.param == i; });
-        text += buffer ? QStringLiteral("  P%1 = адрес буфера %2\n").arg(i + 1).arg(Hex32(r.arguments[i]))
-                       : QStringLiteral("  P%1 = %2\n").arg(i + 1).arg(Number(r.arguments[i]));
+        text += buffer ? QStringLiteral("  P%1 = адрес буфера %2\n").arg(i + 1).arg(Hex(r, r.arguments[i]))
+                       : QStringLiteral("  P%1 = %2\n").arg(i + 1).arg(Number(r, r.arguments[i]));
     }
     for (const TrialBuffer &b : r.buffers) {
         text +=
-            QStringLiteral("\nБуфер P%1: %2 байт по адресу %3; ").arg(b.param + 1).arg(b.size).arg(Hex32(b.address));
+            QStringLiteral("\nБуфер P%1: %2 байт по адресу %3; ").arg(b.param + 1).arg(b.size).arg(Hex(r, b.address));
         text += b.head.size() < b.size ? QStringLiteral("первые %1 байт после вызова:\n").arg(b.head.size())
                                        : QStringLiteral("его байты после вызова:\n");
         text += HexDump(b.head);
     }
-    text += QStringLiteral(
-        "\nГде работает модуль: его массив байт исполним только в процессе без DEP (программа VB6 или среда VB6); "
-        "в процессе с DEP, например в VBA из Office, вызов упадёт на первом же байте.\n");
+    if (long64)
+        text += QStringLiteral(
+            "\nРежим проверки: 64-битный код (bits 64), вызванный так, как его вызывает 64-битный Office через "
+            "CallWindowProcW. Подходит только модуль VBA7 («Создать модуль VBA7», --vba7): модуль BAS и VB6 "
+            "64-битный код не выполняют. Память кода модуль VBA7 делает исполнимой и доступной только для чтения.\n");
+    else
+        text += QStringLiteral(
+            "\nРежим проверки: 32-битный код, вызванный так, как его вызывает 32-битная программа VB через "
+            "CallWindowProcA. Подходят модуль BAS (VB6) и модуль VBA7 (32-битный Office).\n"
+            "Где работает модуль: его массив байт исполним только в процессе без DEP (программа VB6 или среда VB6); "
+            "в процессе с DEP, например в VBA из Office, вызов упадёт на первом же байте. Модуль VBA7 делает свою "
+            "память исполнимой и работает и там.\n");
     return text;
 }

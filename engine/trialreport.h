@@ -7,7 +7,9 @@
 #include <QString>
 
 // The report of a trial as the window and the command line show it. When the
-// call returned, its first line is exactly "EAX = <signed> (&H<8 hex digits>)".
+// call returned, its first line is exactly "EAX = <signed> (&H<8 hex digits>)"
+// for 32-bit code; for 64-bit code "RAX = <signed> (&H<16 hex digits>)", then
+// the EAX line.
 // A result with an error is reported as that error alone.
 QString TrialReportText(const TrialResult &result, const QList<ListingRow> &listing,
                         const QList<SourceWarning> &warnings, qsizetype codeSize);
@@ -16,8 +18,6 @@ QString TrialReportText(const TrialResult &result, const QList<ListingRow> &list
 // to be marked in the text; 0 when it returned or the line is unknown.
 int StoppingLine(const TrialResult &result, const QList<ListingRow> &listing);
 
-// Why a 64-bit source is not tried.
-QString Mode64TrialText();
-
 // The report for a source without code: the module never makes the call.
-QString EmptyTrialReportText(const QList<SourceWarning> &warnings);
+// bits: the mode the code would be called in (32 or 64).
+QString EmptyTrialReportText(const QList<SourceWarning> &warnings, int bits = 32);

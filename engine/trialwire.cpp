@@ -14,10 +14,10 @@ static QDataStream &operator>>(QDataStream &s, CallParam &p) {
     return s;
 }
 static QDataStream &operator<<(QDataStream &s, const SavedRegister &r) {
-    return s << r.name << r.before << r.after;
+    return s << r.name << r.before << r.after << r.beforeHigh << r.afterHigh;
 }
 static QDataStream &operator>>(QDataStream &s, SavedRegister &r) {
-    return s >> r.name >> r.before >> r.after;
+    return s >> r.name >> r.before >> r.after >> r.beforeHigh >> r.afterHigh;
 }
 static QDataStream &operator<<(QDataStream &s, const TrialBuffer &b) {
     return s << qint32(b.param) << b.address << qint64(b.size) << b.head;
@@ -42,7 +42,8 @@ void Fields(Stream &s, Result &r) {
     s &r.error;
     s &r.end;
     s &r.emulatorMessage;
-    s &r.eax;
+    s &r.bits;
+    s &r.rax;
     s &r.codeBase;
     s &r.offset;
     s &r.offsetKnown;
@@ -96,16 +97,18 @@ struct Reader {
 QByteArray EncodeTrialRequest(const TrialRequest &request) {
     QByteArray bytes;
     QDataStream s(&bytes, QIODevice::WriteOnly);
-    s << kRequestMagic << request.code << request.params << request.instructionLimit << qint32(request.timeLimitMs);
+    s << kRequestMagic << request.code << request.params << request.instructionLimit << qint32(request.timeLimitMs)
+      << qint32(request.bits);
     return bytes;
 }
 
 bool DecodeTrialRequest(const QByteArray &bytes, TrialRequest *request) {
     QDataStream s(bytes);
     quint32 magic = 0;
-    qint32 time = 0;
-    s >> magic >> request->code >> request->params >> request->instructionLimit >> time;
+    qint32 time = 0, bits = 0;
+    s >> magic >> request->code >> request->params >> request->instructionLimit >> time >> bits;
     request->timeLimitMs = time;
+    request->bits = bits == 64 ? 64 : 32;
     return s.status() == QDataStream::Ok && magic == kRequestMagic;
 }
 

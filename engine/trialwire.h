@@ -12,6 +12,7 @@ struct TrialRequest {
     QList<CallParam> params;
     quint64 instructionLimit = kDefaultInstructionLimit;
     int timeLimitMs = 0;
+    int bits = 32;  // how the code is called: 32 or 64
 };
 
 QByteArray EncodeTrialRequest(const TrialRequest &request);

@@ -57,11 +57,11 @@ TrialWorker::~TrialWorker() {
 
 TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &params, std::stop_token stop,
                              bool *cancelled) {
-    Send(code, params);
+    Send(code, params, settings_.bits);
     return Receive(stop, cancelled);
 }
 
-void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params) {
+void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params, int bits) {
     if (!process_->waitForStarted(-1)) {
         startError_ =
             QStringLiteral(
@@ -71,7 +71,7 @@ void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params) {
                      QFileInfo::exists(program_) ? process_->errorString() : QStringLiteral("её нет на месте"));
         return;
     }
-    process_->write(EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs}));
+    process_->write(EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs, bits}));
     process_->closeWriteChannel();
 }
 

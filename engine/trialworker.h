@@ -22,12 +22,13 @@ public:
     TrialWorker(const TrialWorker &) = delete;
     TrialWorker &operator=(const TrialWorker &) = delete;
 
-    // The result, or one whose error tells why the worker failed (in
+    // The result (the code called as settings.bits tells), or one whose error tells why the worker failed (in
     // Russian, naming the emulator's library). A stop request ends the
     // worker within a fraction of a second; *cancelled is then true.
     TrialResult Run(const QByteArray &code, const QList<CallParam> &params, std::stop_token stop, bool *cancelled);
-    // Run in two steps, so that the caller can work while the call runs.
-    void Send(const QByteArray &code, const QList<CallParam> &params);
+    // Run in two steps, so that the caller can work while the call runs;
+    // bits tells how the code is called (32 or 64).
+    void Send(const QByteArray &code, const QList<CallParam> &params, int bits);
     TrialResult Receive(std::stop_token stop, bool *cancelled);
 
 private:

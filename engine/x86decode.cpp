@@ -61,28 +61,33 @@ bool Aligned(quint8 prefix, quint8 map, quint8 op) {
     }
 }
 
-// The ModRM operand at bytes[at]; false when the bytes end first.
-bool Operand(const quint8 *bytes, quint32 size, quint32 at, Decoded &d) {
+// The ModRM operand at bytes[at]; false when the bytes end first. rex is the
+// REX prefix of 64-bit code, 0 without one.
+bool Operand(const quint8 *bytes, quint32 size, quint32 at, quint8 rex, bool long64, Decoded &d) {
     if (at >= size) return false;
     const quint8 modrm = bytes[at++];
     const int mod = modrm >> 6;
-    d.reg = (modrm >> 3) & 7;
-    d.rm = modrm & 7;
+    d.reg = ((modrm >> 3) & 7) | (rex & 4 ? 8 : 0);
+    d.rm = (modrm & 7) | (rex & 1 ? 8 : 0);
     d.memory = mod != 3;
     if (!d.memory || d.address16) {
         d.length = at;  // 16-bit addressing is not followed: nothing is checked for it
         return true;
     }
-    int base = d.rm;
-    if (d.rm == 4) {
+    int base = modrm & 7;
+    bool sib = false;
+    if (base == 4) {
         if (at >= size) return false;
-        const quint8 sib = bytes[at++];
-        d.scale = sib >> 6;
-        d.index = ((sib >> 3) & 7) == 4 ? -1 : (sib >> 3) & 7;
-        base = sib & 7;
+        const quint8 byte = bytes[at++];
+        sib = true;
+        d.scale = byte >> 6;
+        const int index = ((byte >> 3) & 7) | (rex & 2 ? 8 : 0);
+        d.index = index == 4 ? -1 : index;
+        base = byte & 7;
     }
     const bool noBase = mod == 0 && base == 5;
-    d.base = noBase ? -1 : base;
+    d.ripRelative = noBase && !sib && long64;
+    d.base = noBase ? -1 : base | (rex & 1 ? 8 : 0);
     const quint32 width = mod == 1 ? 1 : (mod == 2 || noBase) ? 4 : 0;
     if (at + width > size) return false;
     if (width == 1) d.displacement = quint32(qint32(qint8(bytes[at])));
@@ -95,19 +100,25 @@ bool Operand(const quint8 *bytes, quint32 size, quint32 at, Decoded &d) {
 
 }  // namespace
 
-Decoded Decode(const quint8 *bytes, quint32 size) {
+Decoded Decode(const quint8 *bytes, quint32 size, bool long64) {
     Decoded d;
     quint8 sse = 0;  // the last of 66, F2 and F3: F2 and F3 decide over 66
+    quint8 rex = 0;  // counts only right before the opcode
     quint32 i = 0;
     for (; i < size; ++i) {
         const quint8 b = bytes[i];
+        if (long64 && (b & 0xF0) == 0x40) {
+            rex = b;
+            continue;
+        }
+        if (In(b, {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF0, 0xF2, 0xF3})) rex = 0;
         if (In(b, {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65})) {
             d.segment = b;
         } else if (b == 0x66) {
             d.operand16 = true;
             if (sse == 0) sse = 0x66;
         } else if (b == 0x67) {
-            d.address16 = true;
+            (long64 ? d.address32 : d.address16) = true;
         } else if (b == 0xF2 || b == 0xF3) {
             sse = b;
         } else if (b != 0xF0) {
@@ -115,13 +126,14 @@ Decoded Decode(const quint8 *bytes, quint32 size) {
         }
     }
     if (i >= size) return d;
+    d.rexW = rex & 8;
     const quint8 op = bytes[i];
     if (op != 0x0F) {
         d.privileged = Find(kPrivileged, op);
         // A one-byte opcode the emulator refuses is no instruction, unless it starts a VEX, EVEX or XOP form.
         const quint8 next = i + 1 < size ? bytes[i + 1] : 0;
-        const bool extended =
-            ((op == 0xC4 || op == 0xC5 || op == 0x62) && next >= 0xC0) || (op == 0x8F && ((next >> 3) & 7) != 0);
+        const bool extended = ((op == 0xC4 || op == 0xC5 || op == 0x62) && (long64 || next >= 0xC0)) ||
+                              (op == 0x8F && ((next >> 3) & 7) != 0);
         d.kind = extended ? Kind::Unsupported : Kind::Undefined;
         return d;
     }
@@ -154,7 +166,7 @@ Decoded Decode(const quint8 *bytes, quint32 size) {
     const bool mxcsr = map == 0x0F && opcode == 0xAE && sse == 0;
     const bool aligned = Aligned(sse, map, opcode);
     if (!popcnt && !movbe && !mxcsr && !aligned) return d;
-    if (!Operand(bytes, size, opAt + 1, d)) return d;
+    if (!Operand(bytes, size, opAt + 1, rex, long64, d)) return d;
     if (popcnt) d.kind = Kind::Popcnt;
     if (movbe) d.kind = !d.memory ? Kind::Undefined : opcode == 0xF0 ? Kind::MovbeLoad : Kind::MovbeStore;
     if (mxcsr && d.memory && (d.reg == 1 || d.reg == 2)) d.mxcsrOffset = d.reg == 1 ? 24 : 0;

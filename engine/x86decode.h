@@ -2,7 +2,8 @@
 
 #include <QtGlobal>
 
-// Just enough of the 32-bit x86 instruction format for a trial: the prefixes,
+// Just enough of the x86 instruction format (32-bit, and 64-bit with its REX
+// prefixes) for a trial: the prefixes,
 // the opcode and the memory operand of an instruction, to tell what a real
 // CPU does with it that the emulator does not.
 namespace x86 {
@@ -21,11 +22,14 @@ struct Decoded {
     quint32 length = 0;  // up to the end of the memory operand; immediates are not counted
     quint8 segment = 0;  // the segment prefix (0x64 for fs:), 0 without one
     bool operand16 = false;
-    bool address16 = false;
-    bool memory = false;  // a ModRM memory operand
-    int reg = 0;          // ModRM reg field
-    int rm = 0;           // ModRM rm field (a register when !memory)
-    int base = -1;        // register numbers as the CPU encodes them (EAX 0 … EDI 7); -1 for none
+    bool address16 = false;    // 32-bit code only; in 64-bit code 0x67 makes the address 32-bit
+    bool address32 = false;    // 64-bit code with 0x67: the address is cut to 32 bits
+    bool rexW = false;         // a 64-bit operand
+    bool ripRelative = false;  // [rip + displacement]: from the end of the instruction
+    bool memory = false;       // a ModRM memory operand
+    int reg = 0;               // ModRM reg field (with REX.R)
+    int rm = 0;                // ModRM rm field, with REX.B (a register when !memory)
+    int base = -1;  // register numbers as the CPU encodes them (EAX 0 … EDI 7, R8 8 … R15 15); -1 for none
     int index = -1;
     int scale = 0;
     quint32 displacement = 0;
@@ -34,6 +38,7 @@ struct Decoded {
     const char *privileged = nullptr;  // the name of an instruction a user-mode program may not run
 };
 
-Decoded Decode(const quint8 *bytes, quint32 size);
+// long64: the bytes are 64-bit code.
+Decoded Decode(const quint8 *bytes, quint32 size, bool long64 = false);
 
 }  // namespace x86

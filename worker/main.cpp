@@ -48,6 +48,7 @@ int main(int argc, char *argv[]) {
     input = {};
     settings.instructionLimit = request.instructionLimit;
     settings.timeLimitMs = request.timeLimitMs;
+    settings.bits = request.bits;
     const TrialResult result = TrialCall(request.code, request.params, settings);
     // Nothing is left to clean up: the process ends as soon as the answer is out.
     ::_exit(WriteAll(STDOUT_FILENO, EncodeTrialResult(result)) ? 0 : 2);

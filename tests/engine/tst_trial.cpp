@@ -108,6 +108,31 @@ private slots:
         row("buffer written", u"mov ecx, [esp+8]\nmov dword [ecx], 0x44332211\nret 16\n"_s, clean, 0,
             u"Буфер P2: 300 байт по адресу &H01200ED4; первые 256 байт после вызова:\n  +0000  11 22 33 44 00"_s,
             {u""_s, u"buf:300"_s, u"hex:AABBCC"_s});
+        // 64-bit code, called as 64-bit Office calls it: nothing repairs what it breaks.
+        const auto row64 = [&](const char *name, const QString &body, int verdict, int line, const QString &expected,
+                               const QStringList &params = {u"1"_s, u"2"_s, u"3"_s, u"-10"_s}) {
+            QTest::newRow(name) << u"bits 64\n"_s + body << params << verdict << line << expected;
+        };
+        row64("64: sum in RCX, RDX, R8, R9", u"mov rax, rcx\nadd rax, rdx\nadd rax, r8\nadd rax, r9\nret\n"_s, clean, 0,
+              u"RAX = -4 (&HFFFFFFFFFFFFFFFC)\nEAX = -4 (&HFFFFFFFC)\n"_s);
+        row64("64: ret 16", u"ret 16\n"_s, crash, 0, u"СБОЙ: функция сняла со стека 16 байт"_s);
+        row64("64: rbx", u"mov rbx, 5\nret\n"_s, crash, 0, u"СБОЙ: RBX изменён: был &HB0B0B0B0B0B0B0B0"_s);
+        row64("64: xmm6", u"pxor xmm6, xmm6\nret\n"_s, crash, 0,
+              u"СБОЙ: XMM6 изменён: был &H60606060606060662424242424242424, стал &H0000"_s);
+        row64("64: movaps [rsp] on entry", u"movaps [rsp], xmm0\nret\n"_s, crash, 2,
+              u"по адресу &H000000E5001EFFF8 не выровнен на 16 байт"_s);
+        row64("64: shadow space is the callee's, above it is not",
+              u"mov [rsp+8], rcx\nmov [rsp+32], rcx\nmov [rsp+40], rcx\nret\n"_s, crash, 0,
+              u"СБОЙ: запись выше теневой области (32 байта над адресом возврата), по адресу &H000000E5001F0020"_s);
+        row64("64: buffer above 4 GiB", u"mov dword [rcx], 0x44332211\nmov eax, ecx\nmov byte [rax], 1\nret\n"_s, crash,
+              4, u"запись в память по адресу &H0000000000000FF8"_s, {u"buf:8"_s});
+        row64("64: gs:[0x30], the image in gs:[0x60]",
+              u"mov rax, [gs:0x30]\nmov rax, [rax+0x60]\nmov rax, [rax+0x10]\nmovzx eax, word [rax]\nret\n"_s, clean, 0,
+              u"RAX = 23117 "_s);
+        row64("64: code is read-only", u"lea rax, [rel $]\nmov byte [rax], 0x90\nret\n"_s, crash, 3,
+              u"память кода в модуле VBA7 только для чтения"_s);
+        row64("64: movbe with REX.W", u"mov rax, 0x1122334455667788\nmov [rsp+8], rax\nmovbe rax, [rsp+8]\nret\n"_s,
+              clean, 0, u"RAX = -8613303245920329199 (&H8877665544332211)"_s);
         // Assembled as 16-bit code, the first instruction reads [si+24h] with 16-bit addressing.
         QTest::newRow("no bits 32") << kSum + u"ret 16\n"_s << p1234 << crash << 1 << u"нет директивы bits 32"_s;
     }
@@ -122,11 +147,13 @@ private slots:
         QVERIFY2(parsed, qPrintable(parsed.error));
         TrialSettings settings;
         settings.instructionLimit = 1000;
+        settings.bits = source.startsWith(u"bits 64") ? 64 : 32;
         const TrialResult r = TrialCall(a.code, parsed.params, settings);
         QVERIFY2(r, qPrintable(r.error));
         const QString report = TrialReportText(r, a.listing, CheckSource(source, a.code.size()), a.code.size());
         QVERIFY2(report.contains(expected), qPrintable(report));
-        if (expected.startsWith(u"EAX")) QVERIFY2(report.startsWith(expected), qPrintable(report));
+        if (expected.startsWith(u"EAX") || expected.startsWith(u"RAX"))
+            QVERIFY2(report.startsWith(expected), qPrintable(report));
         QCOMPARE(int(r.verdict()), verdict);
         QCOMPARE(StoppingLine(r, a.listing), line);
     }
@@ -257,8 +284,8 @@ private slots:
         QVERIFY2(cancelled && clock.elapsed() < 300 + 200, qPrintable(QString::number(clock.elapsed())));
         r = TrialWorker({}).Run(QByteArray::fromHex("B82A000000C3"), {CallParam{CallParam::Kind::Buffer, 0, "ab"}}, {},
                                 &cancelled);
-        QVERIFY2(r.eax == 42 && r.argumentBytesRemoved == 0 && r.buffers.value(0).head == "ab",
-                 qPrintable(r.error + QString::number(r.eax) + u' ' + QString::number(r.argumentBytesRemoved)));
+        QVERIFY2(r.rax == 42 && r.argumentBytesRemoved == 0 && r.buffers.value(0).head == "ab",
+                 qPrintable(r.error + QString::number(r.rax) + u' ' + QString::number(r.argumentBytesRemoved)));
     }
 };
 
