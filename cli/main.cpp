@@ -86,7 +86,8 @@ int ExitCodeOf(const Outcome &outcome) {
     return kOk;
 }
 
-int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &err, std::stop_source &stop) {
+int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &err, std::stop_source &stop,
+            ForkedTrialWorker forked) {
     auto fail = [&err](const QString &message, int code) {
         err.WriteText(QStringLiteral("orvandine-convert: ") + message + QLatin1Char('\n'));
         return code;
@@ -95,7 +96,10 @@ int Convert(const CliOptions &options, bool inputClosed, Stream &out, Stream &er
     TrialSettings settings;
     settings.instructionLimit = options.maxInstructions;
     std::optional<TrialWorker> worker;
-    if (options.product == CliOptions::Product::Call) worker.emplace(settings);
+    if (options.product == CliOptions::Product::Call)
+        worker.emplace(settings, forked);
+    else if (forked)
+        EndForkedWorker(forked, true);
     const bool fromInput = options.file == QLatin1StringView("-");
     const ParsedCallParams params = ParseCallParams(options.parameters);
     if (!params) return fail(params.error, kUsage);
@@ -179,6 +183,11 @@ int main(int argc, char *argv[]) {
     const bool inputClosed = OccupyIfClosed(STDIN_FILENO);
     const bool outputClosed = OccupyIfClosed(STDOUT_FILENO);
     OccupyIfClosed(STDERR_FILENO);
+    // A trial's worker is forked before this program has a thread, and loads
+    // the emulator while the arguments are read and NASM runs.
+    ForkedTrialWorker forked;
+    for (int i = 1; i < argc && !forked; ++i)
+        if (QByteArrayView(argv[i]) == "--call") forked = ForkTrialWorker(DefaultUnicornLibrary());
     PrepareConsole();
     std::stop_source stop;
     Stream out(STDOUT_FILENO, outputClosed);
@@ -202,7 +211,7 @@ int main(int argc, char *argv[]) {
             out.WriteText(QStringLiteral("orvandine-convert %1 (NASM %2)\n")
                               .arg(QCoreApplication::applicationVersion(), payload::NasmVersion()));
         } else {
-            code = Convert(options, inputClosed, out, err, stop);
+            code = Convert(options, inputClosed, out, err, stop, forked);
         }
     } catch (const std::exception &) {  // out of memory, or no thread could be started
         err.Write(

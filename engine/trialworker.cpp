@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <unistd.h>
+#include <cerrno>
+
 namespace {
 
 // How often a waiting run looks at its stop request.
@@ -24,7 +27,46 @@ QString Failure(const QString &library, const QString &what) {
         .arg(what, library);
 }
 
+bool ReadAll(int fd, QByteArray &bytes) {
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0) return true;
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        bytes.append(chunk, got);
+    }
+}
+
+bool WriteAll(int fd, const QByteArray &bytes) {
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t put = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        at += put;
+    }
+    return true;
+}
+
 }  // namespace
+
+int RunTrialWorker(int in, int out, const QString &library) {
+    TrialSettings settings;
+    settings.emulatorLibrary = library;
+    // Loaded and made ready while the program that started the worker still assembles; a failure is told
+    // by TrialCall.
+    TrialCall(QByteArray::fromHex("C21000"), {}, settings);  // ret 16
+
+    QByteArray input;
+    TrialRequest request;
+    if (!ReadAll(in, input) || !DecodeTrialRequest(input, &request)) return 2;
+    input = {};
+    settings.instructionLimit = request.instructionLimit;
+    settings.timeLimitMs = request.timeLimitMs;
+    settings.bits = request.bits;
+    const TrialResult result = TrialCall(request.code, request.params, settings);
+    return WriteAll(out, EncodeTrialResult(result)) ? 0 : 2;
+}
 
 QString TrialWorkerProgram() {
     if (const QString named = qEnvironmentVariable("ORVANDINE_TRIAL_WORKER"); !named.isEmpty()) return named;
@@ -39,8 +81,14 @@ QString TrialWorkerProgram() {
     return beside;
 }
 
-TrialWorker::TrialWorker(TrialSettings settings)
-    : settings_(std::move(settings)), program_(TrialWorkerProgram()), process_(std::make_unique<QProcess>()) {
+TrialWorker::TrialWorker(TrialSettings settings) : TrialWorker(std::move(settings), ForkedTrialWorker{}) {}
+
+TrialWorker::TrialWorker(TrialSettings settings, ForkedTrialWorker forked)
+    : settings_(std::move(settings)),
+      program_(TrialWorkerProgram()),
+      process_(std::make_unique<QProcess>()),
+      forked_(forked) {
+    if (forked_) return;
     process_->setProgram(program_);
     process_->setArguments({settings_.emulatorLibrary});
     process_->setStandardErrorFile(QProcess::nullDevice());
@@ -49,6 +97,7 @@ TrialWorker::TrialWorker(TrialSettings settings)
 }
 
 TrialWorker::~TrialWorker() {
+    if (forked_) EndForkedWorker(forked_, true);
     if (process_->state() != QProcess::NotRunning) {
         process_->kill();
         process_->waitForFinished(-1);
@@ -62,6 +111,12 @@ TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &par
 }
 
 void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params, int bits) {
+    const QByteArray request =
+        EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs, bits});
+    if (forked_) {
+        SendToForkedWorker(forked_, request);  // a worker that is gone is told of by Receive
+        return;
+    }
     if (!process_->waitForStarted(-1)) {
         startError_ =
             QStringLiteral(
@@ -71,7 +126,7 @@ void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params, i
                      QFileInfo::exists(program_) ? process_->errorString() : QStringLiteral("её нет на месте"));
         return;
     }
-    process_->write(EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs, bits}));
+    process_->write(request);
     process_->closeWriteChannel();
 }
 
@@ -84,13 +139,25 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
     }
     const QDeadlineTimer deadline(settings_.timeLimitMs + kGraceMs);
     QByteArray output;
-    while (process_->state() != QProcess::NotRunning) {
+    // The two kinds of worker: what it wrote within a while (false once it has ended), and its end.
+    const auto readSome = [&] {
+        if (forked_) return ReadFromForkedWorker(forked_, output, kPollMs) != ForkedRead::End;
+        if (process_->state() == QProcess::NotRunning) return false;
         process_->waitForReadyRead(kPollMs);
         output += process_->readAllStandardOutput();
+        return true;
+    };
+    const auto end = [&](bool kill) {
+        if (forked_) return EndForkedWorker(forked_, kill);
+        if (kill) process_->kill();
+        process_->waitForFinished(-1);
+        output += process_->readAllStandardOutput();
+        return ForkedEnd{process_->exitStatus() == QProcess::CrashExit, process_->exitCode()};
+    };
+    while (readSome()) {
         if (TrialResultComplete(output)) break;  // the answer is whole; the worker's end is not waited for
         if (stop.stop_requested() || deadline.hasExpired()) {
-            process_->kill();
-            process_->waitForFinished(-1);
+            end(true);
             if (stop.stop_requested()) {
                 *cancelled = true;
                 return result;
@@ -101,8 +168,8 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
             return result;
         }
     }
-    output += process_->readAllStandardOutput();
     if (TrialResultComplete(output)) {
+        if (forked_) EndForkedWorker(forked_, true);  // it ends as soon as the answer is out
         if (!DecodeTrialResult(output, &result)) {
             result = {};
             result.error =
@@ -110,18 +177,17 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
         }
         return result;
     }
-    if (process_->exitStatus() == QProcess::CrashExit) {
-        const int signal = process_->exitCode();
-        result.error =
-            Failure(settings_.emulatorLibrary,
-                    QStringLiteral("программа проверки аварийно завершилась (%1).").arg(platform::SignalName(signal)));
+    const ForkedEnd ended = end(false);
+    if (TrialResultComplete(output) && ended.code == 0 && !ended.crashed && DecodeTrialResult(output, &result))
         return result;
-    }
-    if (process_->exitCode() != 0 || !DecodeTrialResult(output, &result)) {
-        result = {};
+    result = {};
+    if (ended.crashed) {
         result.error = Failure(
             settings_.emulatorLibrary,
-            QStringLiteral("программа проверки завершилась с кодом %1, не дав ответа.").arg(process_->exitCode()));
+            QStringLiteral("программа проверки аварийно завершилась (%1).").arg(platform::SignalName(ended.code)));
+        return result;
     }
+    result.error = Failure(settings_.emulatorLibrary,
+                           QStringLiteral("программа проверки завершилась с кодом %1, не дав ответа.").arg(ended.code));
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "trial.h"
+#include "trialfork.h"
 
 #include <QByteArray>
 #include <QList>
@@ -18,6 +19,8 @@ class QProcess;
 class TrialWorker {
 public:
     explicit TrialWorker(TrialSettings settings);
+    // One forked already (ForkTrialWorker); the worker program is started when forked is empty.
+    TrialWorker(TrialSettings settings, ForkedTrialWorker forked);
     ~TrialWorker();  // ends a worker still running
     TrialWorker(const TrialWorker &) = delete;
     TrialWorker &operator=(const TrialWorker &) = delete;
@@ -35,8 +38,14 @@ private:
     TrialSettings settings_;
     QString program_;
     std::unique_ptr<QProcess> process_;
+    ForkedTrialWorker forked_;
     QString startError_;
 };
+
+// What the worker does, in the worker program and in a forked worker: loads
+// the emulator (library) at once, reads one request from in, writes its result
+// to out. Returns the process's exit code.
+int RunTrialWorker(int in, int out, const QString &library);
 
 // The worker beside the running program or in ../libexec/orvandine-converter
 // (ORVANDINE_TRIAL_WORKER names another); the first place looked at when it

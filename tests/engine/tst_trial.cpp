@@ -262,30 +262,36 @@ private slots:
         QVERIFY(TrialCall(QByteArray(kMaxTrialCode + 1, '\x90'), {}).error.contains(u"больше 1 МиБ"_s));
     }
 
-    // The worker: a crashing library is a message naming it, a stop ends the call at once, and a result
-    // passes whole.
+    // The worker, started as a program or forked (as the command line does): a crashing library is a
+    // message naming it, a stop ends the call at once, and a result passes whole.
     void worker() {
         QTemporaryDir dir;
         const QString broken = dir.filePath(u"libunicorn.so.2"_s);  // cut short: loading it ends the loader with SIGBUS
         WriteAll(broken, ReadAll(u"/usr/lib/x86_64-linux-gnu/libunicorn.so.2"_s).left(200000));
-        TrialSettings settings;
-        settings.emulatorLibrary = broken;
-        bool cancelled = false;
-        TrialResult r = TrialWorker(settings).Run("\xC2\x10\x00", {}, {}, &cancelled);
-        QVERIFY2(!r && r.error.contains(broken) && r.error.contains(u"аварийно"_s), qPrintable(r.error));
-        std::stop_source stop;
-        std::jthread stopper([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            stop.request_stop();
-        });
-        QElapsedTimer clock;
-        clock.start();
-        r = TrialWorker({}).Run("\xEB\xFE", {}, stop.get_token(), &cancelled);  // jmp $
-        QVERIFY2(cancelled && clock.elapsed() < 300 + 200, qPrintable(QString::number(clock.elapsed())));
-        r = TrialWorker({}).Run(QByteArray::fromHex("B82A000000C3"), {CallParam{CallParam::Kind::Buffer, 0, "ab"}}, {},
-                                &cancelled);
-        QVERIFY2(r.rax == 42 && r.argumentBytesRemoved == 0 && r.buffers.value(0).head == "ab",
-                 qPrintable(r.error + QString::number(r.rax) + u' ' + QString::number(r.argumentBytesRemoved)));
+        for (const bool forked : {false, true}) {
+            const auto start = [forked](const TrialSettings &settings) {
+                return std::make_unique<TrialWorker>(
+                    settings, forked ? ForkTrialWorker(settings.emulatorLibrary) : ForkedTrialWorker{});
+            };
+            TrialSettings settings;
+            settings.emulatorLibrary = broken;
+            bool cancelled = false;
+            TrialResult r = start(settings)->Run("\xC2\x10\x00", {}, {}, &cancelled);
+            QVERIFY2(!r && r.error.contains(broken) && r.error.contains(u"аварийно"_s), qPrintable(r.error));
+            std::stop_source stop;
+            std::jthread stopper([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                stop.request_stop();
+            });
+            QElapsedTimer clock;
+            clock.start();
+            r = start({})->Run("\xEB\xFE", {}, stop.get_token(), &cancelled);  // jmp $
+            QVERIFY2(cancelled && clock.elapsed() < 300 + 200, qPrintable(QString::number(clock.elapsed())));
+            r = start({})->Run(QByteArray::fromHex("B82A000000C3"), {CallParam{CallParam::Kind::Buffer, 0, "ab"}}, {},
+                               &cancelled);
+            QVERIFY2(r.rax == 42 && r.argumentBytesRemoved == 0 && r.buffers.value(0).head == "ab",
+                     qPrintable(r.error + QString::number(r.rax) + u' ' + QString::number(r.argumentBytesRemoved)));
+        }
     }
 };
 

@@ -1,0 +1,17 @@
+#include "trialfork.h"
+
+ForkedTrialWorker ForkTrialWorker(const QString &) {
+    return {};
+}
+
+bool SendToForkedWorker(ForkedTrialWorker &, const QByteArray &) {
+    return false;
+}
+
+ForkedRead ReadFromForkedWorker(ForkedTrialWorker &, QByteArray &, int) {
+    return ForkedRead::End;
+}
+
+ForkedEnd EndForkedWorker(ForkedTrialWorker &, bool) {
+    return {};
+}
