@@ -1,5 +1,6 @@
 #include "emulator.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -15,7 +16,7 @@ QString MissingText(const QString &library, const QString &reason) {
     return QStringLiteral(
                "Не удалось загрузить эмулятор процессора (библиотеку %1). Причина: %2\n"
                "%3")
-        .arg(library, reason, EmulatorAdvice());
+        .arg(QDir::toNativeSeparators(library), reason, EmulatorAdvice());
 }
 
 LoadedEmulator Open(const QString &library) {

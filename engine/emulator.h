@@ -35,6 +35,9 @@ QString DefaultUnicornLibrary();
 // What the user is told to do when that library cannot be loaded.
 QString EmulatorAdvice();
 
+// What the user is told to do when the library loaded but the worker running it failed.
+QString EmulatorRepairAdvice();
+
 struct LoadedEmulator {
     const UnicornFunctions *functions = nullptr;  // lives as long as the process
     QString error;                                // Russian: the library and why it cannot be used

@@ -15,6 +15,10 @@ QString EmulatorAdvice() {
         "Остальные команды работают как обычно.");
 }
 
+QString EmulatorRepairAdvice() {
+    return QStringLiteral("переустановите пакет libunicorn2.");
+}
+
 QString EmulatorMemoryShortage(const QString &library) {
     // The translation buffer as Unicorn 2.0 maps it (1 GiB), with room for the call's own memory on top.
     constexpr size_t kNeeded = size_t(1152) << 20;

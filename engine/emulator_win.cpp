@@ -17,6 +17,10 @@ QString EmulatorAdvice() {
         "программы лежит библиотека unicorn.dll (Unicorn 2). Остальные команды работают как обычно.");
 }
 
+QString EmulatorRepairAdvice() {
+    return QStringLiteral("замените unicorn.dll в папке программы исправной библиотекой Unicorn 2.");
+}
+
 QString EmulatorMemoryShortage(const QString &library) {
     // The translation buffer as Unicorn 2.0 maps it (1 GiB), with room for the call's own memory on top.
     constexpr size_t kNeeded = size_t(1152) << 20;

@@ -44,12 +44,6 @@ bool FileExists(const QString &path);
 // anything else (missing, a link, another user's file).
 QByteArray FileStamp(const QString &path);
 
-// What the file system knows of a regular file of this user's that does not
-// change unless the file does: its identity, size, mode and change time. Any
-// write, permission change or replacement gives another stamp. Empty for
-// anything else (missing, a link, another user's file).
-QByteArray FileStamp(const QString &path);
-
 // Gives the owner the right to run the file; false when that failed.
 bool MakeExecutable(const QString &path);
 
@@ -82,6 +76,14 @@ QString SystemErrorReason(int error);
 // Why a program that crashed ended (a signal, or on Windows an exception
 // status), in Russian.
 QString CrashReason(int code);
+
+// Standard input and output carry bytes as they are (on Windows the C
+// library would turn LF into CR LF and end input at a Ctrl+Z byte).
+void UseBinaryStandardStreams();
+
+// The program's argument at index, whatever its letters (on Windows the
+// 8-bit argv holds only those of the system's code page).
+QString ProgramArgument(char *argv[], int index);
 
 // The same for the trial's worker, naming the signal (or exception status) too.
 QString SignalName(int code);

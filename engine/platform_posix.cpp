@@ -181,6 +181,12 @@ QString SystemErrorReason(int error) {
     }
 }
 
+void UseBinaryStandardStreams() {}
+
+QString ProgramArgument(char *argv[], int index) {
+    return QFile::decodeName(argv[index]);
+}
+
 }  // namespace platform
 
 QString DefaultPrivateFolder() {

@@ -243,6 +243,20 @@ QString SystemErrorReason(int error) {
     return QStringLiteral("системная ошибка %1 (%2)").arg(error).arg(QString::fromLocal8Bit(std::strerror(error)));
 }
 
+void UseBinaryStandardStreams() {
+    ::_setmode(0, _O_BINARY);
+    ::_setmode(1, _O_BINARY);
+}
+
+QString ProgramArgument(char *argv[], int index) {
+    int count = 0;
+    wchar_t **wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    const QString argument =
+        wide && index < count ? QString::fromWCharArray(wide[index]) : QString::fromLocal8Bit(argv[index]);
+    ::LocalFree(wide);
+    return argument;
+}
+
 }  // namespace platform
 
 QString DefaultPrivateFolder() {

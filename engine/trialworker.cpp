@@ -1,5 +1,6 @@
 #include "trialworker.h"
 
+#include "emulator.h"
 #include "execcmd.h"
 #include "platform.h"
 #include "trialwire.h"
@@ -22,9 +23,9 @@ constexpr int kGraceMs = 10'000;
 
 QString Failure(const QString &library, const QString &what) {
     return QStringLiteral(
-               "Вызов не проверен: %1 Эмулятор процессора (библиотека %2) мог быть повреждён; "
-               "переустановите пакет libunicorn2. Остальные команды работают как обычно.")
-        .arg(what, library);
+               "Вызов не проверен: %1 Эмулятор процессора (библиотека %2) мог быть повреждён; %3 "
+               "Остальные команды работают как обычно.")
+        .arg(what, library, EmulatorRepairAdvice());
 }
 
 bool ReadAll(int fd, QByteArray &bytes) {

@@ -4,12 +4,14 @@
 // program that started the worker is still assembling; the request then comes
 // on standard input, and the result goes to standard output.
 
+#include "platform.h"
 #include "trialworker.h"
 
 #include <unistd.h>
 
 int main(int argc, char *argv[]) {
-    const QString library = argc > 1 ? QString::fromLocal8Bit(argv[1]) : DefaultUnicornLibrary();
+    platform::UseBinaryStandardStreams();
+    const QString library = argc > 1 ? platform::ProgramArgument(argv, 1) : DefaultUnicornLibrary();
     // Nothing is left to clean up: the process ends as soon as the answer is out.
     ::_exit(RunTrialWorker(STDIN_FILENO, STDOUT_FILENO, library));
 }

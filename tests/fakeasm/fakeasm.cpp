@@ -3,13 +3,14 @@
 // FAKEASM_MODE: copy (SOURCE to OUTPUT, the default); warn (a warning naming SOURCE, then copy);
 // fail (an error naming SOURCE, OUTPUT removed, exit 1); cp1251 (the same, the error text "Привет"
 // in Windows-1251); status (exit 3, silent, OUTPUT untouched); nooutput (OUTPUT removed, exit 0);
-// crash (abort); hang (sleeps for ever); flood (warnings naming SOURCE for ever).
-#include <unistd.h>
+// crash (a fault, on Windows too); hang (sleeps for ever); flood (warnings naming SOURCE for ever).
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 
 int main(int argc, char *argv[]) {
     std::string format, source, output;
@@ -25,9 +26,9 @@ int main(int argc, char *argv[]) {
     if (format != "bin" || source.empty() || output.empty()) return std::cerr << "fakeasm: bad arguments\n", 64;
     const char *env = std::getenv("FAKEASM_MODE");
     const std::string mode = env ? env : "copy";
-    if (mode == "crash") std::abort();
+    if (mode == "crash") *static_cast<volatile int *>(nullptr) = 0;
     if (mode == "status") return 3;
-    while (mode == "hang") pause();
+    while (mode == "hang") std::this_thread::sleep_for(std::chrono::hours(1));
     while (mode == "flood") std::cerr << source << ":1: warning: fake warning\n";
     if (mode == "warn") std::cerr << source << ":1: warning: fake warning\n";
     if (mode == "fail" || mode == "cp1251")
