@@ -8,17 +8,30 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <csignal>
+#ifdef Q_OS_WIN
+using rlim_t = qint64;
+constexpr rlim_t RLIM_INFINITY = -1;
+constexpr int SIGKILL = 9;
+constexpr char kDevice[] = "--hex NUL";
+int mkfifo(const char *, int) {
+    return -1;
+}
+#else
+constexpr char kDevice[] = "--hex /dev/zero";
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
-#include <csignal>
 #include <functional>
 
 namespace {
 
-using Files = QMap<QByteArray, QByteArray>;  // file name (UTF-8) to content
+using Files = QMap<QByteArray, QByteArray>;
+constexpr char kNoEmulator[] =
+    "no unicorn.dll in the Windows build: Unicorn cannot be built from Debian";  // file name (UTF-8) to content
 
 // One run. The arguments are split as a shell would (double quotes), but no shell runs; in them and in the
 // patterns, "@" stands for the row's folder. The run gets a temp folder and a cache folder of its own.
@@ -35,6 +48,7 @@ struct Case {
     QByteArray streams;  // "out=full|closed|broken", "in=closed|folder", "cwd=removed": how the run is started
     int signal = 0;      // sent once the run's folder is there
     std::function<void(const QString &folder)> prepare;  // links, FIFOs and sparse files among the files before
+    const char *notOnWindows = nullptr;                  // why the row cannot run on Windows
 };
 
 struct Run {
@@ -57,6 +71,7 @@ Run Execute(const QString &program, const QStringList &arguments, const QString 
     QProcess process;
     process.setWorkingDirectory(folder);
     process.setProcessEnvironment(environment);
+#ifndef Q_OS_WIN
     process.setChildProcessModifier([fileSizeLimit, streams] {
         const rlimit limit{fileSizeLimit, fileSizeLimit};
         if (fileSizeLimit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &limit);
@@ -68,6 +83,7 @@ Run Execute(const QString &program, const QStringList &arguments, const QString 
         if (streams.contains("in=folder")) dup2(open("/", O_RDONLY), 0);
         if (streams.contains("cwd=removed") && mkdir("gone", 0700) == 0 && chdir("gone") == 0) rmdir("../gone");
     });
+#endif
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
@@ -75,8 +91,10 @@ Run Execute(const QString &program, const QStringList &arguments, const QString 
         const QString temp = environment.value(u"TMPDIR"_s);
         if (!QTest::qWaitFor([&] { return Running(temp + u"/orvandine-run-"_s) > 0; }, 20000))
             return {-100, {}, "NASM never ran"};
+#ifndef Q_OS_WIN
         kill(pid_t(process.processId()), signal);  // twice at once, as `timeout` sends it
         if (signal != SIGKILL) kill(pid_t(process.processId()), signal);
+#endif
         process.waitForFinished(60000);
         if (!QTest::qWaitFor([&] { return Running(temp) == 0; }, 5000))  // NASM ends with the program, even killed
             return {-101, {}, "NASM outlived the program"};
@@ -172,7 +190,8 @@ private slots:
                                            .fileSizeLimit = 1024,
                                            .before = {{"big.asm", "times 300 db 0\n"}, {"big.bas", "older"}},
                                            .exitCode = 2,
-                                           .err = "@/big.bas"};
+                                           .err = "@/big.bas",
+                                           .notOnWindows = "file-size limits are rlimits"};
         const Files small{{"a.asm", "ret\n"}};
         const auto refused = [&](const char *arguments, const QByteArray &streams, int code, const char *says) {
             return Case{.arguments = arguments,
@@ -180,7 +199,8 @@ private slots:
                         .exitCode = code,
                         .out = ".*",
                         .err = says,
-                        .streams = streams};
+                        .streams = streams,
+                        .notOnWindows = "odd standard streams and a removed current folder need a POSIX child hook"};
         };
         QTest::newRow("output to a full disk") << refused("--hex a.asm", "out=full", 2, "нет места");
         QTest::newRow("output closed") << refused("--hex a.asm", "out=closed", 2, "вывод: он закрыт");
@@ -189,20 +209,30 @@ private slots:
         QTest::newRow("input is a folder") << refused("--bin -", "in=folder", 2, "ввод: это папка");
         QTest::newRow("current folder removed") << refused("--bin -", "cwd=removed", 2, "удалена");
         QTest::newRow("no temp folder") << Case{.arguments = "--hex a.asm",
-                                                .environment = "TMPDIR=/nonexistent/tmp",
+                                                .environment = kTempVariable + "=/nonexistent/tmp"_ba,
                                                 .before = small,
                                                 .exitCode = 2,
                                                 .err = "«/nonexistent/tmp»"};
-        const auto special = [&](const char *arguments, const char *says, std::function<void(const QString &)> make) {
-            return Case{.arguments = arguments, .before = small, .exitCode = 2, .err = says, .prepare = make};
+        const auto special = [&](const char *arguments, const char *says, std::function<void(const QString &)> make,
+                                 const char *notOnWindows =
+                                     "no FIFOs on Windows, and QFile::link makes a shortcut there") {
+            return Case{.arguments = arguments,
+                        .before = small,
+                        .exitCode = 2,
+                        .err = says,
+                        .prepare = make,
+                        .notOnWindows = notOnWindows};
         };
         QTest::newRow("FIFO source") << special("--hex f.asm", "FIFO", [](const QString &folder) {
             QCOMPARE(mkfifo(QFile::encodeName(folder + u"/f.asm"_s).constData(), 0600), 0);
         });
-        QTest::newRow("source over the limit") << special("--hex big.asm", "больше 256 МиБ", [](const QString &folder) {
-            QFile big(folder + u"/big.asm"_s);
-            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(257) << 20));  // sparse
-        });
+        QTest::newRow("source over the limit") << special(
+            "--hex big.asm", "больше 256 МиБ",
+            [](const QString &folder) {
+                QFile big(folder + u"/big.asm"_s);
+                QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(257) << 20));  // sparse
+            },
+            nullptr);
         QTest::newRow("product links to a FIFO") << special("--bin a.asm", "FIFO", [](const QString &folder) {
             QCOMPARE(mkfifo(QFile::encodeName(folder + u"/fifo"_s).constData(), 0600), 0);
             QVERIFY(QFile::link(u"fifo"_s, folder + u"/a.bin"_s));
@@ -225,24 +255,34 @@ private slots:
                                              .environment = "HOME= XDG_CACHE_HOME=",
                                              .before = slow,
                                              .exitCode = 130,
-                                             .signal = SIGINT};
-        QTest::newRow("killed") << Case{
-            .arguments = "--hex slow.asm", .before = slow, .exitCode = -SIGKILL, .signal = SIGKILL};
+                                             .signal = SIGINT,
+                                             .notOnWindows = "POSIX signals"};
+        QTest::newRow("killed") << Case{.arguments = "--hex slow.asm",
+                                        .before = slow,
+                                        .exitCode = -SIGKILL,
+                                        .signal = SIGKILL,
+                                        .notOnWindows = "POSIX signals"};
         const Files sum{
             {"sum.asm", "bits 32\nmov eax, [esp+4]\nadd eax, [esp+8]\nadd eax, [esp+12]\nadd eax, [esp+16]\nret 16\n"},
             {"w.inc", "%define TWO 2\n"}};
-        QTest::newRow("call") << Case{
-            .arguments = "--call sum.asm 1 2 3 4", .before = sum, .out = "^EAX = 10 \\(&H0000000A\\)\n"};
-        QTest::newRow("call, rule CallWindowProc repairs") << Case{
-            .arguments = "--call r.asm", .before = {{"r.asm", "bits 32\nret\n"}}, .out = "0 байт аргументов из 16"};
+        QTest::newRow("call") << Case{.arguments = "--call sum.asm 1 2 3 4",
+                                      .before = sum,
+                                      .out = "^EAX = 10 \\(&H0000000A\\)\n",
+                                      .notOnWindows = kNoEmulator};
+        QTest::newRow("call, rule CallWindowProc repairs") << Case{.arguments = "--call r.asm",
+                                                                   .before = {{"r.asm", "bits 32\nret\n"}},
+                                                                   .out = "0 байт аргументов из 16",
+                                                                   .notOnWindows = kNoEmulator};
         QTest::newRow("call, crash") << Case{.arguments = "--call r.asm",
                                              .before = {{"r.asm", "bits 32\nxor ebp, ebp\nret 16\n"}},
                                              .exitCode = 3,
-                                             .out = "СБОЙ: EBP изменён"};
+                                             .out = "СБОЙ: EBP изменён",
+                                             .notOnWindows = kNoEmulator};
         QTest::newRow("call, no verdict") << Case{.arguments = "--max-instructions 5000 --call r.asm",
                                                   .before = {{"r.asm", "bits 32\njmp $\n"}},
                                                   .exitCode = 4,
-                                                  .out = "не завершился за 5000 инструкций"};
+                                                  .out = "не завершился за 5000 инструкций",
+                                                  .notOnWindows = kNoEmulator};
         QTest::newRow("call, bad limit") << Case{.arguments = "--max-instructions 0 --call sum.asm",
                                                  .before = sum,
                                                  .exitCode = 2,
@@ -253,7 +293,8 @@ private slots:
         QTest::newRow("call, bits 64 in an include") << Case{
             .arguments = "--call r.asm -7",
             .before = {{"r.asm", "%include \"m.inc\"\nmov rax, rcx\nret\n"}, {"m.inc", "bits 64\n"}},
-            .out = "^RAX = -7 \\(&HFFFFFFFFFFFFFFF9\\)\nEAX = -7 \\(&HFFFFFFF9\\)\n[\\s\\S]*Режим проверки: 64-битный"};
+            .out = "^RAX = -7 \\(&HFFFFFFFFFFFFFFF9\\)\nEAX = -7 \\(&HFFFFFFF9\\)\n[\\s\\S]*Режим проверки: 64-битный",
+            .notOnWindows = kNoEmulator};
         QTest::newRow("call, bad parameter")
             << Case{.arguments = "--call sum.asm 1 zz", .before = sum, .exitCode = 2, .err = "P2 \\(«zz»\\)"};
         QTest::newRow("list, include beside the document")
@@ -276,12 +317,18 @@ private slots:
         QTest::newRow("bad timeout") << usage("--timeout soon --hex x", "soon");
         QTest::newRow("missing file") << usage("--hex /nonexistent/a.asm", "/nonexistent/a.asm");
         QTest::newRow("folder") << usage("--hex /", "папка");
-        QTest::newRow("device source") << usage("--hex /dev/zero", "устройство");
+        QTest::newRow("device source") << usage(kDevice, "устройство");
     }
     void runs() {
         QFETCH(Case, c);
+#ifdef Q_OS_WIN
+        if (c.notOnWindows) QSKIP(c.notOnWindows);
+        const QString exe = u".exe"_s, folderName = u"a 'q' dir"_s;  // no quotes in Windows names
+#else
+        const QString exe, folderName = u"a \"q\" dir"_s;
+#endif
         QTemporaryDir root;
-        const QString folder = root.filePath(u"a \"q\" dir"_s), temp = root.filePath(u"tmp"_s);
+        const QString folder = root.filePath(folderName), temp = root.filePath(u"tmp"_s);
         QVERIFY(QDir().mkpath(folder) && QDir().mkpath(temp));
         for (auto file = c.before.cbegin(); file != c.before.cend(); ++file)
             WriteAll(folder + u'/' + QString::fromUtf8(file.key()), file.value());
@@ -295,14 +342,14 @@ private slots:
         };
         const QStringList kindsBefore = kinds();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"TMPDIR"_s, temp);
+        environment.insert(QString::fromLatin1(kTempVariable), temp);
         environment.insert(u"XDG_CACHE_HOME"_s, root.filePath(u"cache"_s));
         for (const QString &setting : QString::fromUtf8(c.environment).split(u' ', Qt::SkipEmptyParts))
             environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
         QString program = CLI;
         if (environment.contains(u"FAKEASM_MODE"_s)) {  // a visible assembler beside the program is the one that runs
-            program = root.filePath(u"orvandine-convert"_s);
-            QVERIFY(QFile::copy(CLI, program) && QFile::copy(FAKEASM, root.filePath(u"nasmw"_s)));
+            program = root.filePath(u"orvandine-convert"_s + exe);
+            QVERIFY(QFile::copy(CLI, program) && QFile::copy(FAKEASM, root.filePath(u"nasmw"_s + exe)));
         }
 
         if (c.fileSizeLimit != RLIM_INFINITY)  // the assembler's copy is cached first: the limit is for the product
@@ -328,11 +375,14 @@ private slots:
         QVERIFY(!QFileInfo::exists(u"/Новый файл.bin"_s));
         if (c.signal != SIGKILL)
             QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
-        if (program != CLI) QVERIFY(QFileInfo::exists(root.filePath(u"nasmw"_s)));  // the user's, kept
+        if (program != CLI) QVERIFY(QFileInfo::exists(root.filePath(u"nasmw"_s + exe)));  // the user's, kept
     }
 
     // Installed into a prefix its user cannot write to, it still works.
     void installedReadOnlyForItsUser() {
+#ifdef Q_OS_WIN
+        QSKIP("runuser and POSIX permissions");
+#else
         if (geteuid() != 0 || QStandardPaths::findExecutable(u"runuser"_s).isEmpty())
             QSKIP("needs root and runuser to act as an unprivileged user");
         QTemporaryDir prefix(u"/tmp/orvandine-prefix-XXXXXX"_s);
@@ -354,6 +404,7 @@ private slots:
         QVERIFY2(run.out == "90C3\n", run.err.constData());
         QCOMPARE(QDir(prefix.filePath(u"bin"_s)).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{u"orvandine-convert"_s, u"orvandine-converter"_s}));
+#endif
     }
 };
 

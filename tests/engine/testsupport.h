@@ -34,14 +34,22 @@ public:
     QStringList prompts;
 };
 
+// The temp variable: TMPDIR, on Windows temp.
+#ifdef Q_OS_WIN
+inline constexpr char kTempVariable[] = "TEMP";
+#else
+inline constexpr char kTempVariable[] = "TMPDIR";
+#endif
+
 // Points the temp variable at a fresh folder for as long as it lives.
 class ScopedTempFolder {
 public:
-    explicit ScopedTempFolder(const QString &name = u"tmp"_s) : path_(base_.filePath(name)), old_(qgetenv("TMPDIR")) {
+    explicit ScopedTempFolder(const QString &name = u"tmp"_s)
+        : path_(base_.filePath(name)), old_(qgetenv(kTempVariable)) {
         QDir().mkpath(path_);
-        qputenv("TMPDIR", QFile::encodeName(path_));
+        qputenv(kTempVariable, QFile::encodeName(path_));
     }
-    ~ScopedTempFolder() { qputenv("TMPDIR", old_); }
+    ~ScopedTempFolder() { qputenv(kTempVariable, old_); }
 
     const QString &path() const { return path_; }
     QStringList entries() const {
