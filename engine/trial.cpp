@@ -435,6 +435,18 @@ private:
     const char *step_ = "open";
 };
 
+// The VB program's own image: a read-only page with its MZ and PE headers, for
+// the machine given (IMAGE_FILE_MACHINE_…).
+void MapImageHeader(Engine &engine, quint64 base, quint16 machine) {
+    engine.map(base, kPage, UC_PROT_READ);
+    quint8 image[0x100] = {'M', 'Z'};
+    image[0x3C] = 0x80;  // e_lfanew
+    std::memcpy(image + 0x80, "PE\0\0", 4);
+    image[0x84] = quint8(machine);
+    image[0x85] = quint8(machine >> 8);
+    engine.write(base, image, sizeof image);
+}
+
 // The process around the call: descriptor table, thread and process blocks,
 // the program's image header, the shared page, user32's wrapper and the
 // start at privilege 0 that enters it at privilege 3 as CallWindowProcA.
@@ -474,11 +486,7 @@ void BuildProcess(Engine &engine, const quint64 (&arguments)[kCallParamCount]) {
     const quint32 peb[4] = {0, 0xFFFFFFFF, kImageBase, 0};  // ImageBaseAddress at +8
     engine.write(kPeb, peb, sizeof peb);
 
-    engine.map(kImageBase, kPage, UC_PROT_READ);
-    quint8 image[0x100] = {'M', 'Z'};
-    image[0x3C] = 0x80;  // e_lfanew
-    std::memcpy(image + 0x80, "PE\0\0\x4C\x01", 6);
-    engine.write(kImageBase, image, sizeof image);
+    MapImageHeader(engine, kImageBase, 0x014C);  // i386
 
     engine.map(kSharedData, kPage, UC_PROT_READ);
     engine.map(kStackBottom, kStackTop - kStackBottom, UC_PROT_READ | UC_PROT_WRITE);
@@ -546,11 +554,7 @@ void BuildProcess64(Engine &engine, const quint64 (&arguments)[kCallParamCount])
     const quint64 peb[4] = {0, ~quint64(0), kImage64, 0};  // ImageBaseAddress at +0x10
     engine.write(kPeb64, peb, sizeof peb);
 
-    engine.map(kImage64, kPage, UC_PROT_READ);
-    quint8 image[0x100] = {'M', 'Z'};
-    image[0x3C] = 0x80;  // e_lfanew
-    std::memcpy(image + 0x80, "PE\0\0\x64\x86", 6);
-    engine.write(kImage64, image, sizeof image);
+    MapImageHeader(engine, kImage64, 0x8664);  // x86-64
 
     engine.map(kSharedData, kPage, UC_PROT_READ);
     engine.map(kStack64Bottom, kStack64Top - kStack64Bottom, UC_PROT_READ | UC_PROT_WRITE);
