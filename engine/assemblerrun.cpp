@@ -154,11 +154,13 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
             return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), error));
     }
 
-    const ExecResult exec =
-        ExecCmd(request.assembler,
-                AssemblerArguments(sourceFile.path(), outputFile.path(), request.includeFolder, listingFile.path()),
-                request.workingFolder, request.stop, request.timeout);
-    QString messages = UserMessages(exec.output, sourceFile.path(), documentName, lines);
+    const auto narrow = [](const QString &path) { return path.isEmpty() ? path : platform::AssemblerPath(path); };
+    const QString sourceName = narrow(sourceFile.path());
+    const ExecResult exec = ExecCmd(request.assembler,
+                                    AssemblerArguments(sourceName, narrow(outputFile.path()),
+                                                       narrow(request.includeFolder), narrow(listingFile.path())),
+                                    request.workingFolder, request.stop, request.timeout);
+    QString messages = UserMessages(exec.output, sourceName, documentName, lines);
     if (exec.outputCut)
         messages += QStringLiteral("\n… остальные сообщения ассемблера (больше %1 МиБ) не показаны.")
                         .arg(kMaxProgramOutput / (1024 * 1024));

@@ -85,6 +85,11 @@ void UseBinaryStandardStreams();
 // 8-bit argv holds only those of the system's code page).
 QString ProgramArgument(char *argv[], int index);
 
+// A path to an existing file or folder as NASM, a program of 8-bit file
+// names, can open it: on Windows a name with letters outside the system's
+// code page becomes its short form, when the volume keeps one.
+QString AssemblerPath(const QString &path);
+
 // The same for the trial's worker, naming the signal (or exception status) too.
 QString SignalName(int code);
 

@@ -183,6 +183,10 @@ QString SystemErrorReason(int error) {
 
 void UseBinaryStandardStreams() {}
 
+QString AssemblerPath(const QString &path) {
+    return path;  // file names are bytes here
+}
+
 QString ProgramArgument(char *argv[], int index) {
     return QFile::decodeName(argv[index]);
 }

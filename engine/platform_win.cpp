@@ -243,6 +243,19 @@ QString SystemErrorReason(int error) {
     return QStringLiteral("системная ошибка %1 (%2)").arg(error).arg(QString::fromLocal8Bit(std::strerror(error)));
 }
 
+QString AssemblerPath(const QString &path) {
+    // NASM's C library turns its wide command line into the system's code
+    // page, and a letter that code page lacks becomes a "?".
+    if (QString::fromLocal8Bit(path.toLocal8Bit()) == path) return path;
+    const std::wstring wide = QDir::toNativeSeparators(path).toStdWString();
+    const DWORD length = ::GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (length == 0) return path;
+    std::wstring buffer(length, L'\0');
+    const DWORD got = ::GetShortPathNameW(wide.c_str(), buffer.data(), length);
+    if (got == 0 || got >= length) return path;
+    return QDir::fromNativeSeparators(QString::fromWCharArray(buffer.data(), int(got)));
+}
+
 void UseBinaryStandardStreams() {
     ::_setmode(0, _O_BINARY);
     ::_setmode(1, _O_BINARY);

@@ -37,21 +37,41 @@ public:
 // The temp variable: TMPDIR, on Windows temp.
 #ifdef Q_OS_WIN
 inline constexpr char kTempVariable[] = "TEMP";
+inline constexpr QLatin1StringView kTempVariableShown("temp");  // as messages name it
 #else
 inline constexpr char kTempVariable[] = "TMPDIR";
+inline constexpr QLatin1StringView kTempVariableShown("TMPDIR");
+#endif
+
+// A folder name that would run commands if it ever reached a shell, as far as the system allows.
+#ifdef Q_OS_WIN
+inline const QString kHostileFolderName = u"Папка ' $(touch pwned) `id`;& %PATH% ^"_s;
+#else
+inline const QString kHostileFolderName = u"Папка \" ' $(touch pwned) `id`;|"_s;
 #endif
 
 // Points the temp variable at a fresh folder for as long as it lives.
 class ScopedTempFolder {
 public:
     explicit ScopedTempFolder(const QString &name = u"tmp"_s)
-        : path_(base_.filePath(name)), old_(qgetenv(kTempVariable)) {
+        : path_(base_.filePath(name)), old_(qEnvironmentVariable(kTempVariable)) {
         QDir().mkpath(path_);
-        qputenv(kTempVariable, QFile::encodeName(path_));
+        SetTempVariable(path_);
     }
-    ~ScopedTempFolder() { qputenv(kTempVariable, old_); }
+    ~ScopedTempFolder() { SetTempVariable(old_); }
 
-    const QString &path() const { return path_; }
+    // Windows keeps the environment in wide text; its 8-bit form holds only the code page's letters.
+    static void SetTempVariable(const QString &value) {
+#ifdef Q_OS_WIN
+        _wputenv_s(L"TEMP", value.toStdWString().c_str());
+#else
+        qputenv(kTempVariable, QFile::encodeName(value));
+#endif
+    }
+
+    const QString &path() const {
+        return path_;
+    }
     QStringList entries() const {
         return QDir(path_).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
@@ -59,7 +79,7 @@ public:
 private:
     QTemporaryDir base_;
     QString path_;
-    QByteArray old_;
+    QString old_;
 };
 
 inline QByteArray ReadAll(const QString &path) {
@@ -69,6 +89,6 @@ inline QByteArray ReadAll(const QString &path) {
 
 inline void WriteAll(const QString &path, const QByteArray &bytes) {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path + u": "_s + file.errorString()));
     QCOMPARE(file.write(bytes), bytes.size());
 }

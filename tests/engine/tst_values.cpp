@@ -163,8 +163,10 @@ private slots:
             const TempFile file = TempFile::Create(temp.path(), "mine", &error, [&] { return draws.takeFirst(); });
             QCOMPARE(file.path(), TempName(0.4, temp.path()));
             QCOMPARE(ReadAll(file.path()), QByteArray("mine"));
+#ifndef Q_OS_WIN  // there the file takes the access list of the user's own temp folder; no mode bits
             QCOMPARE(QFileInfo(file.path()).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                      QFile::Permissions());
+#endif
         }
         QVERIFY(!QFileInfo::exists(TempName(0.4, temp.path())));  // removed with its owner
 
@@ -175,7 +177,11 @@ private slots:
         QCOMPARE(second.path(), TempName(0.6, temp.path()));
         QCOMPARE(ReadAll(TempName(0.1, temp.path())), QByteArray("someone's"));
         QCOMPARE(ReadAll(victim), QByteArray("precious"));
+#ifdef Q_OS_WIN  // a link QFile::link makes is a shortcut file there
+        QVERIFY(QFileInfo::exists(TempName(0.2, temp.path())));
+#else
         QVERIFY(QFileInfo(TempName(0.2, temp.path())).isSymLink());
+#endif
         QVERIFY(!QFileInfo::exists(elsewhere.filePath(u"nothing"_s)));
     }
 };

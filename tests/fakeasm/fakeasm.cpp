@@ -29,7 +29,11 @@ int main(int argc, char *argv[]) {
     if (mode == "crash") *static_cast<volatile int *>(nullptr) = 0;
     if (mode == "status") return 3;
     while (mode == "hang") std::this_thread::sleep_for(std::chrono::hours(1));
-    while (mode == "flood") std::cerr << source << ":1: warning: fake warning\n";
+    if (mode == "flood") {  // in large writes: one write per line is slow under Wine
+        std::string lines;
+        while (lines.size() < 65536) lines += source + ":1: warning: fake warning\n";
+        for (;;) std::fwrite(lines.data(), 1, lines.size(), stderr);
+    }
     if (mode == "warn") std::cerr << source << ":1: warning: fake warning\n";
     if (mode == "fail" || mode == "cp1251")
         std::cerr << source << ":1: error: " << (mode == "fail" ? "fake failure" : "\xCF\xF0\xE8\xE2\xE5\xF2") << '\n';
