@@ -21,6 +21,11 @@ export WINEQT_QPA_PLATFORM=offscreen
 # Offscreen Qt reads fonts from a folder; the fixed-pitch Liberation Mono stands in for Courier New.
 export WINEQT_QPA_FONTDIR="Z:\\usr\\share\\fonts\\truetype\\liberation"
 
+# Qt's own Russian texts ("Да", "Нет"), as the zip carries them beside the programs.
+mkdir -p "$BUILD/translations"
+cp /usr/share/qt6/translations/qtbase_ru.qm "$BUILD/translations/"
+printf '[Paths]\nPrefix=Z:%s\nTranslations=Z:%s/translations\n' "$QT" "$BUILD" >"$BUILD/qt.conf"
+
 tests=("$@")
 if [ ${#tests[@]} -eq 0 ]; then
   for exe in "$BUILD"/tst_*.exe; do tests+=("$(basename "$exe" .exe)"); done
