@@ -17,6 +17,19 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// A thread made by the MinGW runtime frees its thread-local storage before it
+// runs the destructors of its thread-local objects. Qt keeps the JIT stack of
+// its regular expressions in such an object, so a worker thread that matched
+// one (the bits check, NASM's messages, the listing) freed a stale pointer as
+// it ended: a page fault in Qt6Core just after a run's report came up. Without
+// the JIT Qt never creates that object. Set before main, so before the first
+// pattern is compiled, in the window, the command-line program and the tests.
+[[maybe_unused]] const bool kRegexJitOff = qputenv("QT_ENABLE_REGEXP_JIT", "0");
+
+}  // namespace
+
 namespace platform {
 
 QString AppPath() {
@@ -134,6 +147,8 @@ void HideFile(const QString &path) {
 }
 
 bool IsDroppablePath(const QString &path) {
+    // An address (smb://server/...) is no drive-letter path, whatever its slashes become.
+    if (path.contains(QLatin1StringView("://"))) return false;
     return QDir::toNativeSeparators(path).contains(QLatin1StringView(":\\"));
 }
 

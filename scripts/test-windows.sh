@@ -17,7 +17,16 @@ export LC_ALL=C.UTF-8
 # The DLLs are taken from where they were built; the programs themselves travel with a copy of them.
 export WINEPATH="$(winepath -w "$QT/bin" 2>/dev/null || echo "Z:$QT/bin");Z:/usr/lib/gcc/x86_64-w64-mingw32/12-posix;Z:/usr/x86_64-w64-mingw32/lib"
 export ORVANDINE_TRIAL_WORKER="Z:${BUILD//\//\\}\\libexec\\orvandine-converter\\orvandine-trial.exe"
-export QT_QPA_PLATFORM=offscreen
+# Wine hands no QT_ variable to a Windows program (a Linux Qt setting would
+# mislead it), but strips a WINE prefix: WINEQT_X reaches it as QT_X.
+export WINEQT_QPA_PLATFORM=offscreen
+# Offscreen Qt reads fonts from a folder; the fixed-pitch Liberation Mono stands in for Courier New.
+export WINEQT_QPA_FONTDIR="Z:\\usr\\share\\fonts\\truetype\\liberation"
+
+# Qt's own Russian texts ("Да", "Нет"), as the zip carries them beside the programs.
+mkdir -p "$BUILD/translations"
+cp /usr/share/qt6/translations/qtbase_ru.qm "$BUILD/translations/"
+printf '[Paths]\nPrefix=Z:%s\nTranslations=Z:%s/translations\n' "$QT" "$BUILD" >"$BUILD/qt.conf"
 
 tests=("$@")
 if [ ${#tests[@]} -eq 0 ]; then

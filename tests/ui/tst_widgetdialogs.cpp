@@ -1,5 +1,7 @@
 // The real boxes and dialogs, driven as a user would: what they show, which
 // buttons and keys they answer, what they return.
+#include "asmedit.h"
+#include "frmmain.h"
 #include "programsetup.h"
 #include "testsupport.h"
 #include "textentrybox.h"
@@ -15,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <functional>
@@ -54,10 +57,13 @@ class TestWidgetDialogs : public QObject {
 private slots:
     void initTestCase() {
         SetUpWindowProgram(static_cast<QApplication &>(*QCoreApplication::instance()));
-        // The file dialogs' sizes and dates, whether or not the system has a Russian locale.
+        // The file dialogs' sizes and dates, whether or not the system has a Russian locale. (Windows
+        // gives its user's own locale as the system's: the program cannot choose it there.)
+#ifndef Q_OS_WIN
         QCOMPARE(QLocale::system().toString(QDateTime(QDate(2026, 12, 7), QTime(9, 5)), QLocale::ShortFormat),
                  u"07.12.2026 09:05"_s);
         QCOMPARE(QLocale::system().formattedDataSize(1536), u"1,50 KiB"_s);
+#endif
         QCOMPARE(QLocale().language(), QLocale::Russian);
     }
 
@@ -120,6 +126,20 @@ private slots:
         QCOMPARE(
             dialogs_.ShowTextForCopy(u"Создание HEX строки"_s, u"В текстовом поле содержатся HEX коды байт"_s, hex),
             hex);
+    }
+
+    // The window's own HEX box, twice: the first run's thread has ended by the second (on Windows a
+    // thread that had matched a pattern crashed as it ended, just after its box came up).
+    void hexBoxFromTheWindow() {
+        frmMain window;
+        window.textArea()->setText(u"bits 32\nnop\nret"_s);
+        for (int run = 0; run < 2; ++run) {
+            QString shown;
+            QSignalSpy finished(&window, &frmMain::commandFinished);
+            OnNextModal([&](QWidget *box) { shown = box->findChild<QLineEdit *>()->text(); });  // then closes it
+            window.CreateHexString();
+            QVERIFY(finished.wait(60000) && shown == u"90C3"_s);
+        }
     }
 
     // The dialog asks nothing more: an existing name is not questioned, no extension is added.
