@@ -14,6 +14,8 @@ WINE=/usr/lib/wine/wine64
 export WINEDEBUG=-all
 # Wine names Unix files in the locale's character set: UTF-8, so that Cyrillic names survive.
 export LC_ALL=C.UTF-8
+# A fresh Wine prefix would offer to fetch Mono and Gecko; the tests need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 # The DLLs are taken from where they were built; the programs themselves travel with a copy of them.
 export WINEPATH="$(winepath -w "$QT/bin" 2>/dev/null || echo "Z:$QT/bin");Z:/usr/lib/gcc/x86_64-w64-mingw32/12-posix;Z:/usr/x86_64-w64-mingw32/lib"
 export ORVANDINE_TRIAL_WORKER="Z:${BUILD//\//\\}\\libexec\\orvandine-converter\\orvandine-trial.exe"
