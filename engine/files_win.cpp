@@ -205,6 +205,14 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
     const QString final = exists && link ? info.canonicalFilePath() : info.absoluteFilePath();
     const QString folder = QFileInfo(final).absolutePath();
 
+    // The new file starts with the attributes its owner gave the old one (a
+    // hidden product stays hidden), whichever way it then takes its place.
+    const DWORD kept = exists ? ::GetFileAttributesW(Native(final).c_str()) : INVALID_FILE_ATTRIBUTES;
+    const DWORD keptAttributes =
+        kept == INVALID_FILE_ATTRIBUTES
+            ? 0
+            : kept & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+
     // A short name of its own, created only when nothing has it yet.
     QString temp;
     Handle file;
@@ -213,8 +221,8 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
         temp =
             folder +
             QStringLiteral("/.orv-%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16, QLatin1Char('0'));
-        file.h =
-            ::CreateFileW(Native(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file.h = ::CreateFileW(Native(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               keptAttributes ? keptAttributes : FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file.h == INVALID_HANDLE_VALUE) error = ::GetLastError();
     }
     if (file.h == INVALID_HANDLE_VALUE) {

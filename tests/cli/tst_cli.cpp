@@ -10,6 +10,9 @@
 
 #include <csignal>
 #ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <tlhelp32.h>
 using rlim_t = qint64;
 constexpr rlim_t RLIM_INFINITY = -1;
 constexpr int SIGKILL = 9;
@@ -48,6 +51,7 @@ struct Case {
     QByteArray streams;  // "out=full|closed|broken", "in=closed|folder", "cwd=removed": how the run is started
     int signal = 0;      // sent once the run's folder is there
     std::function<void(const QString &folder)> prepare;  // links, FIFOs and sparse files among the files before
+    std::function<void(const QString &folder)> check;    // what the files must still be after the run
     const char *notOnWindows = nullptr;                  // why the row cannot run on Windows
 };
 
@@ -57,6 +61,35 @@ struct Run {
     QByteArray err;
 };
 
+#ifdef Q_OS_WIN
+const wchar_t *Wide(const QString &path) {
+    static std::wstring text;
+    return (text = QDir::toNativeSeparators(path).toStdWString()).c_str();
+}
+
+// Ctrl+C in the program's console, as a person presses it there.
+void PressCtrlC(qint64 program) {
+    ::FreeConsole();
+    if (!::AttachConsole(DWORD(program))) qWarning("no console to attach to: %lu", ::GetLastError());
+    ::SetConsoleCtrlHandler(nullptr, TRUE);  // the test itself goes on
+    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    ::FreeConsole();
+    QTest::qWait(200);
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+}
+
+// The NASM copies (nasmw.exe, or the cached nasmw-….exe) this program started that still run.
+
+int Running(qint64 program) {
+    int count = 0;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{.dwSize = sizeof entry};
+    for (bool more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry))
+        count += entry.th32ParentProcessID == DWORD(program) && QStringView(entry.szExeFile).startsWith(u"nasmw");
+    ::CloseHandle(snapshot);
+    return count;
+}
+#else
 // The processes whose command line names this text.
 int Running(const QString &text) {
     int count = 0;
@@ -64,6 +97,7 @@ int Running(const QString &text) {
         count += ReadAll(u"/proc/"_s + pid + u"/cmdline"_s).contains(text.toUtf8());
     return count;
 }
+#endif
 
 Run Execute(const QString &program, const QStringList &arguments, const QString &folder, const QByteArray &input,
             const QProcessEnvironment &environment, rlim_t fileSizeLimit = RLIM_INFINITY,
@@ -88,15 +122,25 @@ Run Execute(const QString &program, const QStringList &arguments, const QString 
     process.write(input);
     process.closeWriteChannel();
     if (signal != 0) {
+#ifdef Q_OS_WIN
+        const qint64 id = process.processId();
+        const auto running = [id] { return Running(id); };
+#else
         const QString temp = environment.value(u"TMPDIR"_s);
-        if (!QTest::qWaitFor([&] { return Running(temp + u"/orvandine-run-"_s) > 0; }, 20000))
-            return {-100, {}, "NASM never ran"};
-#ifndef Q_OS_WIN
+        const auto running = [temp] { return Running(temp); };
+#endif
+        if (!QTest::qWaitFor([&] { return running() > 0; }, 20000)) return {-100, {}, "NASM never ran"};
+#ifdef Q_OS_WIN
+        if (signal == SIGKILL)
+            process.kill();  // TerminateProcess: nothing of the program runs any more
+        else
+            PressCtrlC(id);
+#else
         kill(pid_t(process.processId()), signal);  // twice at once, as `timeout` sends it
         if (signal != SIGKILL) kill(pid_t(process.processId()), signal);
 #endif
         process.waitForFinished(60000);
-        if (!QTest::qWaitFor([&] { return Running(temp) == 0; }, 5000))  // NASM ends with the program, even killed
+        if (!QTest::qWaitFor([&] { return running() == 0; }, 5000))  // NASM ends with the program, even killed
             return {-101, {}, "NASM outlived the program"};
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -signal,
                 {},
@@ -250,18 +294,44 @@ private slots:
                     .before = {{longName + ".asm", "bits 32\nret\n"}, {longName + ".bin", "older"}},
                     .out = "успешно",
                     .after = {{longName + ".bin", "\xC3"}}};
+        // Replaced in one step, the product keeps what its owner gave it: hidden there, the mode bits here.
+        const QByteArray kept = "kept.bin";
+        QTest::newRow("replaced, keeps its attributes") << Case{
+            .arguments = "--bin kept.asm",
+            .before = {{"kept.asm", "bits 32\nret\n"}, {kept, "older"}},
+            .out = "успешно",
+            .after = {{kept, "\xC3"}},
+#ifdef Q_OS_WIN
+            .prepare =
+                [](const QString &folder) {
+                    QVERIFY(SetFileAttributesW(Wide(folder + u"/kept.bin"_s), FILE_ATTRIBUTE_HIDDEN));
+                },
+            .check =
+                [](const QString &folder) {
+                    QCOMPARE(GetFileAttributesW(Wide(folder + u"/kept.bin"_s)) & FILE_ATTRIBUTE_HIDDEN,
+                             DWORD(FILE_ATTRIBUTE_HIDDEN));
+                },
+#else
+            .prepare =
+                [](const QString &folder) {
+                    QVERIFY(QFile::setPermissions(folder + u"/kept.bin"_s,
+                                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+                },
+            .check =
+                [](const QString &folder) {
+                    QCOMPARE(QFile::permissions(folder + u"/kept.bin"_s) & 0x7077,
+                             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+                },
+#endif
+        };
         const Files slow{{"slow.asm", "%rep 1000000\n%rep 1000000\n%assign i 1\n%endrep\n%endrep\n"}};
         QTest::newRow("interrupted") << Case{.arguments = "--hex slow.asm",
                                              .environment = "HOME= XDG_CACHE_HOME=",
                                              .before = slow,
                                              .exitCode = 130,
-                                             .signal = SIGINT,
-                                             .notOnWindows = "POSIX signals"};
-        QTest::newRow("killed") << Case{.arguments = "--hex slow.asm",
-                                        .before = slow,
-                                        .exitCode = -SIGKILL,
-                                        .signal = SIGKILL,
-                                        .notOnWindows = "POSIX signals"};
+                                             .signal = SIGINT};
+        QTest::newRow("killed") << Case{
+            .arguments = "--hex slow.asm", .before = slow, .exitCode = -SIGKILL, .signal = SIGKILL};
         const Files sum{
             {"sum.asm", "bits 32\nmov eax, [esp+4]\nadd eax, [esp+8]\nadd eax, [esp+12]\nadd eax, [esp+16]\nret 16\n"},
             {"w.inc", "%define TWO 2\n"}};
@@ -373,6 +443,7 @@ private slots:
         const QStringList kindsAfter = kinds();
         for (const QString &kind : kindsBefore) QVERIFY2(kindsAfter.contains(kind), qPrintable(kind));
         QVERIFY(!QFileInfo::exists(u"/Новый файл.bin"_s));
+        if (c.check) c.check(folder);
         if (c.signal != SIGKILL)
             QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
         if (program != CLI) QVERIFY(QFileInfo::exists(root.filePath(u"nasmw"_s + exe)));  // the user's, kept
