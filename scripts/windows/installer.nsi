@@ -30,6 +30,38 @@ BrandingText "${PRODUCT} ${VERSION}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
 
+;; A running program holds its files: Windows would let neither a new copy
+;; nor the uninstaller replace them, and a half-removed folder would be left
+;; with no uninstaller. Both wait until the programs are closed (a running
+;; program's file does not open for writing), or stop with exit code 2.
+!macro BUSY_IF_RUNNING FILE
+  ${If} ${FileExists} "$INSTDIR\${FILE}"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\${FILE}" a
+    ${If} ${Errors}
+      StrCpy $1 "busy"
+    ${Else}
+      FileClose $0
+    ${EndIf}
+  ${EndIf}
+!macroend
+!macro PROGRAMS_CLOSED UN
+Function ${UN}ProgramsClosed
+  retry:
+  StrCpy $1 ""
+  !insertmacro BUSY_IF_RUNNING "orvandine-converter.exe"
+  !insertmacro BUSY_IF_RUNNING "orvandine-convert.exe"
+  !insertmacro BUSY_IF_RUNNING "orvandine-trial.exe"
+  ${If} $1 != ""
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} сейчас работает. Закройте все его окна и нажмите «Повтор»." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro PROGRAMS_CLOSED ""
+!insertmacro PROGRAMS_CLOSED "un."
+
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "Программа работает только в 64-разрядной Windows." /SD IDOK
@@ -40,10 +72,12 @@ FunctionEnd
 
 Function un.onInit
   SetRegView 64
+  Call un.ProgramsClosed
 FunctionEnd
 
 Section "Программа"
   SetShellVarContext all
+  Call ProgramsClosed
   SetOutPath "$INSTDIR"
   File /r "${SOURCE}\*.*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
