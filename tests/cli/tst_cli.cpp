@@ -79,7 +79,6 @@ void PressCtrlC(qint64 program) {
 }
 
 // The NASM copies (nasmw.exe, or the cached nasmw-….exe) this program started that still run.
-
 int Running(qint64 program) {
     int count = 0;
     const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
