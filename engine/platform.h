@@ -67,6 +67,10 @@ bool IsDroppablePath(const QString &path);
 // sentence naming it), or empty when it can; it is then made private.
 QString RefusedPrivateFolder(const QString &folder);
 
+// Where the user's private copies of the assembler are kept: a per-user cache
+// folder; empty when there is none.
+QString DefaultPrivateFolder();
+
 // A short Russian description of an error number.
 QString ErrorReason(int error);
 

@@ -1,7 +1,6 @@
 #include "platform.h"
 
 #include "files.h"
-#include "provisioning.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -191,8 +190,6 @@ QString ProgramArgument(char *argv[], int index) {
     return QFile::decodeName(argv[index]);
 }
 
-}  // namespace platform
-
 QString DefaultPrivateFolder() {
     // The XDG rules: a relative XDG_CACHE_HOME is ignored. Without a home
     // there is no private folder (never one under the root folder).
@@ -204,3 +201,5 @@ QString DefaultPrivateFolder() {
     }
     return QDir::cleanPath(cache) + QLatin1StringView("/orvandine-converter");
 }
+
+}  // namespace platform

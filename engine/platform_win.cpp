@@ -1,7 +1,6 @@
 #include "platform.h"
 
 #include "files.h"
-#include "provisioning.h"
 #include "winerrno.h"
 
 #include <QCoreApplication>
@@ -285,8 +284,6 @@ QString ProgramArgument(char *argv[], int index) {
     return argument;
 }
 
-}  // namespace platform
-
 QString DefaultPrivateFolder() {
     // The per-user folder for programs' local data (%LOCALAPPDATA%); without
     // it there is no private folder.
@@ -294,3 +291,5 @@ QString DefaultPrivateFolder() {
     if (!QDir::isAbsolutePath(local)) return {};
     return QDir::cleanPath(local) + QLatin1StringView("/orvandine-converter");
 }
+
+}  // namespace platform

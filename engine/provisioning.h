@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform.h"
+
 #include <QString>
 
 // Keeps an assembler executable at hand: the NASM the program carries as its
@@ -20,9 +22,6 @@ enum class CopyPlace {
     PrivateOnly,    // never the program folder: a copy private to the user or the process
 };
 
-// Where the user's private copies are kept: a per-user cache folder.
-QString DefaultPrivateFolder();
-
 // True for an existing file that is neither hidden nor a folder.
 bool FileExists(const QString &path);
 
@@ -32,7 +31,7 @@ bool FileExists(const QString &path);
 // folder named after the payload (kept for later runs), else as a copy in a
 // fresh folder of this process's own in the temp folder.
 ProvidedAssembler ProvideAssembler(const QString &appFolder, CopyPlace place,
-                                   const QString &privateFolder = DefaultPrivateFolder());
+                                   const QString &privateFolder = platform::DefaultPrivateFolder());
 
 // Removes what ProvideAssembler wrote for this process; never a user's
 // assembler, nor the private copy that other runs share.
@@ -41,4 +40,4 @@ void RemoveAssembler(const ProvidedAssembler &provided);
 // Before a run: the same assembler while it is still there, else a new one
 // (another instance may have removed the shared copy at its exit).
 ProvidedAssembler EnsureAssembler(const ProvidedAssembler &current, const QString &appFolder, CopyPlace place,
-                                  const QString &privateFolder = DefaultPrivateFolder());
+                                  const QString &privateFolder = platform::DefaultPrivateFolder());
