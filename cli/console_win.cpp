@@ -1,6 +1,6 @@
 #include "console.h"
 
-#include "winerrno.h"
+#include "system/winerrno.h"
 
 #include <windows.h>
 

@@ -2,15 +2,15 @@
 
 #include "callparams.h"
 #include "cli_options.h"
-#include "codepage.h"
 #include "commands.h"
 #include "console.h"
 #include "docpath.h"
-#include "files.h"
 #include "payload_info.h"
-#include "platform.h"
 #include "provisioning.h"
 #include "renderers.h"
+#include "system/codepage.h"
+#include "system/files.h"
+#include "system/platform.h"
 #include "trialworker.h"
 
 #include <QCoreApplication>

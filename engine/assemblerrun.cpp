@@ -1,9 +1,9 @@
 #include "assemblerrun.h"
 
-#include "codepage.h"
 #include "execcmd.h"
-#include "files.h"
-#include "platform.h"
+#include "system/codepage.h"
+#include "system/files.h"
+#include "system/platform.h"
 #include "tempfiles.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "outcome.h"
+#include "system/outcome.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "childprocess.h"
 
-#include "platform.h"
+#include "system/platform.h"
 
 #include <QFileInfo>
 

@@ -2,8 +2,8 @@
 
 #include "assemblerrun.h"
 #include "callparams.h"
-#include "outcome.h"
 #include "sourcechecks.h"
+#include "system/outcome.h"
 #include "trial.h"
 #include "usernotifier.h"
 

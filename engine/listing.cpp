@@ -1,6 +1,6 @@
 #include "listing.h"
 
-#include "codepage.h"
+#include "system/codepage.h"
 
 #include <QIODevice>
 

@@ -1,8 +1,8 @@
 #include "provisioning.h"
 
-#include "files.h"
 #include "payload_info.h"
-#include "platform.h"
+#include "system/files.h"
+#include "system/platform.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "tempfiles.h"
 
-#include "files.h"
-#include "platform.h"
+#include "system/files.h"
+#include "system/platform.h"
 
 #include <QFile>
 #include <QRandomGenerator>

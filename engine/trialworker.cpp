@@ -2,7 +2,7 @@
 
 #include "emulator.h"
 #include "execcmd.h"
-#include "platform.h"
+#include "system/platform.h"
 #include "trialwire.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "asmedit.h"
 
-#include "platform.h"
+#include "system/platform.h"
 
 #include <QDir>
 #include <QKeyEvent>

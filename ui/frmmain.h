@@ -2,7 +2,7 @@
 
 #include "assemblerkeeper.h"
 #include "assemblerrun.h"
-#include "outcome.h"
+#include "system/outcome.h"
 #include "usernotifier.h"
 
 #include <QMainWindow>

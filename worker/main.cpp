@@ -4,7 +4,7 @@
 // program that started the worker is still assembling; the request then comes
 // on standard input, and the result goes to standard output.
 
-#include "platform.h"
+#include "system/platform.h"
 #include "trialworker.h"
 
 #include <unistd.h>

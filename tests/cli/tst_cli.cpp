@@ -1,7 +1,7 @@
 // orvandine-convert as a user runs it: real files, the embedded NASM.
-#include "codepage.h"
 #include "payload_info.h"
 #include "renderers.h"
+#include "system/codepage.h"
 #include "testsupport.h"
 #include "vba7module.h"
 

@@ -1,6 +1,6 @@
 #include "payload_info.h"
-#include "platform.h"
 #include "provisioning.h"
+#include "system/platform.h"
 #include "testsupport.h"
 
 #include <QProcess>

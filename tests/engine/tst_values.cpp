@@ -1,10 +1,10 @@
 // The rules without a process: hex digits, the module, the code page, the names made from a
 // document path, temporary files, and the error lines in the assembler's messages.
-#include "codepage.h"
 #include "docpath.h"
 #include "messages.h"
 #include "renderers.h"
-#include "sourcefile.h"
+#include "system/codepage.h"
+#include "system/sourcefile.h"
 #include "tempfiles.h"
 #include "testsupport.h"
 #include "vba7module.h"

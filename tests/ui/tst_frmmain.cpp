@@ -6,8 +6,8 @@
 #include "emulator.h"
 #include "frmmain.h"
 #include "geometry.h"
-#include "platform.h"
 #include "renderers.h"
+#include "system/platform.h"
 #include "testsupport.h"
 #include "trialbox.h"
 

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "system/platform.h"
 
 #include <cerrno>
 

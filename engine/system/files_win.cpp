@@ -1,7 +1,7 @@
-#include "files.h"
+#include "system/files.h"
 
-#include "platform.h"
-#include "winerrno.h"
+#include "system/platform.h"
+#include "system/winerrno.h"
 
 #include <QDir>
 #include <QFileInfo>

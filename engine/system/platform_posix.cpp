@@ -1,6 +1,6 @@
-#include "platform.h"
+#include "system/platform.h"
 
-#include "files.h"
+#include "system/files.h"
 
 #include <QCoreApplication>
 #include <QDir>

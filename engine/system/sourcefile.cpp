@@ -1,8 +1,8 @@
-#include "sourcefile.h"
+#include "system/sourcefile.h"
 
-#include "files.h"
-#include "outcome.h"
-#include "platform.h"
+#include "system/files.h"
+#include "system/outcome.h"
+#include "system/platform.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "files.h"
+#include "system/files.h"
 
-#include "platform.h"
+#include "system/platform.h"
 
 #include <QDir>
 #include <QFile>

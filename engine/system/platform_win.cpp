@@ -1,7 +1,7 @@
-#include "platform.h"
+#include "system/platform.h"
 
-#include "files.h"
-#include "winerrno.h"
+#include "system/files.h"
+#include "system/winerrno.h"
 
 #include <QCoreApplication>
 #include <QDir>

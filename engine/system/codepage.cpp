@@ -1,4 +1,4 @@
-#include "codepage.h"
+#include "system/codepage.h"
 
 #include <array>
 

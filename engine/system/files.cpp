@@ -1,6 +1,6 @@
-#include "files.h"
+#include "system/files.h"
 
-#include "platform.h"
+#include "system/platform.h"
 
 QString FileErrorMessage(const QString &action, const QString &path, const QString &reason) {
     return QStringLiteral("Не удалось %1 «%2»: %3.").arg(action, path, reason);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "codepage.h"
+#include "system/codepage.h"
 
 #include <QByteArray>
 #include <QString>
