@@ -1,8 +1,8 @@
 #include "commands.h"
 
 #include "docpath.h"
-#include "listing.h"
 #include "renderers.h"
+#include "run/listing.h"
 #include "sourcechecks.h"
 #include "system/codepage.h"
 #include "system/files.h"

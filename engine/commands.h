@@ -1,7 +1,7 @@
 #pragma once
 
-#include "assemblerrun.h"
 #include "callparams.h"
+#include "run/assemblerrun.h"
 #include "sourcechecks.h"
 #include "system/outcome.h"
 #include "trial.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listing.h"
+#include "run/listing.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listing.h"
+#include "run/listing.h"
 #include "sourcechecks.h"
 #include "trial.h"
 

@@ -1,7 +1,7 @@
 #include "trialworker.h"
 
 #include "emulator.h"
-#include "execcmd.h"
+#include "run/execcmd.h"
 #include "system/platform.h"
 #include "trialwire.h"
 

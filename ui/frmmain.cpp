@@ -7,7 +7,7 @@
 #include "docpath.h"
 #include "documenttitle.h"
 #include "geometry.h"
-#include "messages.h"
+#include "run/messages.h"
 #include "system/files.h"
 #include "system/platform.h"
 #include "system/sourcefile.h"

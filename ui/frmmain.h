@@ -1,7 +1,7 @@
 #pragma once
 
-#include "assemblerkeeper.h"
-#include "assemblerrun.h"
+#include "run/assemblerkeeper.h"
+#include "run/assemblerrun.h"
 #include "system/outcome.h"
 #include "usernotifier.h"
 

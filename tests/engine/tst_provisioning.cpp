@@ -1,5 +1,5 @@
 #include "payload_info.h"
-#include "provisioning.h"
+#include "run/provisioning.h"
 #include "system/platform.h"
 #include "testsupport.h"
 

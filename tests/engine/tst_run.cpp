@@ -1,7 +1,7 @@
 // The three commands around one assembler run.
 #include "commands.h"
-#include "execcmd.h"
 #include "renderers.h"
+#include "run/execcmd.h"
 #include "testsupport.h"
 
 using namespace std::chrono_literals;

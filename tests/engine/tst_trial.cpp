@@ -1,5 +1,5 @@
 #include "callparams.h"
-#include "listing.h"
+#include "run/listing.h"
 #include "sourcechecks.h"
 #include "testsupport.h"
 #include "trial.h"

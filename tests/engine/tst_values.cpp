@@ -1,11 +1,11 @@
 // The rules without a process: hex digits, the module, the code page, the names made from a
 // document path, temporary files, and the error lines in the assembler's messages.
 #include "docpath.h"
-#include "messages.h"
 #include "renderers.h"
+#include "run/messages.h"
+#include "run/tempfiles.h"
 #include "system/codepage.h"
 #include "system/sourcefile.h"
-#include "tempfiles.h"
 #include "testsupport.h"
 #include "vba7module.h"
 

@@ -1,4 +1,4 @@
-#include "assemblerkeeper.h"
+#include "run/assemblerkeeper.h"
 
 AssemblerKeeper::AssemblerKeeper(QString appFolder, CopyPlace place)
     : appFolder_(std::move(appFolder)), place_(place) {}

@@ -1,10 +1,10 @@
-#include "assemblerrun.h"
+#include "run/assemblerrun.h"
 
-#include "execcmd.h"
+#include "run/execcmd.h"
+#include "run/tempfiles.h"
 #include "system/codepage.h"
 #include "system/files.h"
 #include "system/platform.h"
-#include "tempfiles.h"
 
 #include <QFile>
 #include <QFileInfo>

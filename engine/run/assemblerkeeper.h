@@ -1,6 +1,6 @@
 #pragma once
 
-#include "provisioning.h"
+#include "run/provisioning.h"
 
 #include <future>
 #include <mutex>

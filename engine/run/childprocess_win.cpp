@@ -1,4 +1,4 @@
-#include "childprocess.h"
+#include "run/childprocess.h"
 
 #include "system/platform.h"
 

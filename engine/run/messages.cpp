@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "run/messages.h"
 
 #include <QSet>
 

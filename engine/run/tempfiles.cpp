@@ -1,4 +1,4 @@
-#include "tempfiles.h"
+#include "run/tempfiles.h"
 
 #include "system/files.h"
 #include "system/platform.h"

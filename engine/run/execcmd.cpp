@@ -1,6 +1,6 @@
-#include "execcmd.h"
+#include "run/execcmd.h"
 
-#include "childprocess.h"
+#include "run/childprocess.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "listing.h"
+#include "run/listing.h"
 
 #include "system/codepage.h"
 

@@ -1,4 +1,4 @@
-#include "provisioning.h"
+#include "run/provisioning.h"
 
 #include "payload_info.h"
 #include "system/files.h"
