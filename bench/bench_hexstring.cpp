@@ -1,6 +1,6 @@
 // HexString throughput on 16 MiB of bytes. Writes the bytes to the file named
 // by the first argument, so that the script can time xxd on the same input.
-#include "renderers.h"
+#include "products/renderers.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,16 +1,16 @@
 #include "commands.h"
 
-#include "docpath.h"
-#include "renderers.h"
+#include "products/docpath.h"
+#include "products/renderers.h"
+#include "products/sourcechecks.h"
+#include "products/vba7module.h"
 #include "run/listing.h"
-#include "sourcechecks.h"
 #include "system/codepage.h"
 #include "system/files.h"
 #include "system/platform.h"
 #include "trial.h"
 #include "trialreport.h"
 #include "trialworker.h"
-#include "vba7module.h"
 
 #include <QDir>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "callparams.h"
+#include "products/sourcechecks.h"
 #include "run/assemblerrun.h"
-#include "sourcechecks.h"
 #include "system/outcome.h"
 #include "trial.h"
 #include "usernotifier.h"

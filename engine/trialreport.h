@@ -1,7 +1,7 @@
 #pragma once
 
+#include "products/sourcechecks.h"
 #include "run/listing.h"
-#include "sourcechecks.h"
 #include "trial.h"
 
 #include <QString>

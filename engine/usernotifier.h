@@ -1,6 +1,6 @@
 #pragma once
 
-#include "renderers.h"
+#include "products/renderers.h"
 
 #include <QString>
 

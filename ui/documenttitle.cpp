@@ -1,6 +1,6 @@
 #include "documenttitle.h"
 
-#include "docpath.h"
+#include "products/docpath.h"
 
 QString TitlePrefix() {
     return QStringLiteral("Orvandine Converter - ");

@@ -1,9 +1,9 @@
 // orvandine-convert as a user runs it: real files, the embedded NASM.
 #include "payload_info.h"
-#include "renderers.h"
+#include "products/renderers.h"
+#include "products/vba7module.h"
 #include "system/codepage.h"
 #include "testsupport.h"
-#include "vba7module.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,6 +1,6 @@
 // The three commands around one assembler run.
 #include "commands.h"
-#include "renderers.h"
+#include "products/renderers.h"
 #include "run/execcmd.h"
 #include "testsupport.h"
 

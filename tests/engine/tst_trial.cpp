@@ -1,6 +1,6 @@
 #include "callparams.h"
+#include "products/sourcechecks.h"
 #include "run/listing.h"
-#include "sourcechecks.h"
 #include "testsupport.h"
 #include "trial.h"
 #include "trialreport.h"

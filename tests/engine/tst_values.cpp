@@ -1,13 +1,13 @@
 // The rules without a process: hex digits, the module, the code page, the names made from a
 // document path, temporary files, and the error lines in the assembler's messages.
-#include "docpath.h"
-#include "renderers.h"
+#include "products/docpath.h"
+#include "products/renderers.h"
+#include "products/vba7module.h"
 #include "run/messages.h"
 #include "run/tempfiles.h"
 #include "system/codepage.h"
 #include "system/sourcefile.h"
 #include "testsupport.h"
-#include "vba7module.h"
 
 class TestValues : public QObject {
     Q_OBJECT

@@ -6,7 +6,7 @@
 #include "emulator.h"
 #include "frmmain.h"
 #include "geometry.h"
-#include "renderers.h"
+#include "products/renderers.h"
 #include "system/platform.h"
 #include "testsupport.h"
 #include "trialbox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sourcechecks.h"
+#include "products/sourcechecks.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "docpath.h"
+#include "products/docpath.h"
 
 QString UntitledName() {
     return QStringLiteral("Новый файл");

@@ -1,4 +1,4 @@
-#include "renderers.h"
+#include "products/renderers.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "vba7module.h"
+#include "products/vba7module.h"
 
-#include "renderers.h"
+#include "products/renderers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sourcechecks.h"
+#include "products/sourcechecks.h"
 
 #include <QRegularExpression>
 #include <QStringList>
