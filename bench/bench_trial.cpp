@@ -1,7 +1,7 @@
 // Cost of a trial call: the first one (the emulator library is opened then),
 // the later ones, and how soon endless loops are stopped with the default
 // limits. The first argument names a flat binary to call with 1, 2, 3, 4.
-#include "trial.h"
+#include "trial/trial.h"
 
 #include <QElapsedTimer>
 #include <QFile>

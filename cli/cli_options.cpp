@@ -1,6 +1,6 @@
 #include "cli_options.h"
 
-#include "callparams.h"
+#include "trial/callparams.h"
 
 #include <cmath>
 

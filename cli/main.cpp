@@ -1,6 +1,5 @@
 // orvandine-convert: the products of the window, from the command line.
 
-#include "callparams.h"
 #include "cli_options.h"
 #include "commands.h"
 #include "console.h"
@@ -11,7 +10,8 @@
 #include "system/codepage.h"
 #include "system/files.h"
 #include "system/platform.h"
-#include "trialworker.h"
+#include "trial/callparams.h"
+#include "trial/trialworker.h"
 
 #include <QCoreApplication>
 

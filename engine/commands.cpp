@@ -8,9 +8,9 @@
 #include "system/codepage.h"
 #include "system/files.h"
 #include "system/platform.h"
-#include "trial.h"
-#include "trialreport.h"
-#include "trialworker.h"
+#include "trial/trial.h"
+#include "trial/trialreport.h"
+#include "trial/trialworker.h"
 
 #include <QDir>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "callparams.h"
 #include "products/sourcechecks.h"
 #include "run/assemblerrun.h"
 #include "system/outcome.h"
-#include "trial.h"
+#include "trial/callparams.h"
+#include "trial/trial.h"
 #include "usernotifier.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "trialbox.h"
 
-#include "callparams.h"
-#include "trial.h"
+#include "trial/callparams.h"
+#include "trial/trial.h"
 
 #include <QDialogButtonBox>
 #include <QFontDatabase>

@@ -5,7 +5,7 @@
 // on standard input, and the result goes to standard output.
 
 #include "system/platform.h"
-#include "trialworker.h"
+#include "trial/trialworker.h"
 
 #include <unistd.h>
 

@@ -1,10 +1,10 @@
-#include "callparams.h"
 #include "products/sourcechecks.h"
 #include "run/listing.h"
 #include "testsupport.h"
-#include "trial.h"
-#include "trialreport.h"
-#include "trialworker.h"
+#include "trial/callparams.h"
+#include "trial/trial.h"
+#include "trial/trialreport.h"
+#include "trial/trialworker.h"
 
 #include <QElapsedTimer>
 #include <thread>

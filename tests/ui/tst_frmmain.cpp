@@ -1,14 +1,14 @@
 // The window driven as a user drives it: menu items, keys and drops, scripted
 // answers to its questions and dialogs, real files, real NASM.
 #include "asmedit.h"
-#include "callparams.h"
 #include "dialogs.h"
-#include "emulator.h"
 #include "frmmain.h"
 #include "geometry.h"
 #include "products/renderers.h"
 #include "system/platform.h"
 #include "testsupport.h"
+#include "trial/callparams.h"
+#include "trial/emulator.h"
 #include "trialbox.h"
 
 #include <QElapsedTimer>

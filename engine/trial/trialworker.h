@@ -1,7 +1,7 @@
 #pragma once
 
-#include "trial.h"
-#include "trialfork.h"
+#include "trial/trial.h"
+#include "trial/trialfork.h"
 
 #include <QByteArray>
 #include <QList>

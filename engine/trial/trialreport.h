@@ -2,7 +2,7 @@
 
 #include "products/sourcechecks.h"
 #include "run/listing.h"
-#include "trial.h"
+#include "trial/trial.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "callparams.h"
+#include "trial/callparams.h"
 
 #include <algorithm>
 

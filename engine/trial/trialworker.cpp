@@ -1,9 +1,9 @@
-#include "trialworker.h"
+#include "trial/trialworker.h"
 
-#include "emulator.h"
 #include "run/execcmd.h"
 #include "system/platform.h"
-#include "trialwire.h"
+#include "trial/emulator.h"
+#include "trial/trialwire.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

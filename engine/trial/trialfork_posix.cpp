@@ -1,6 +1,6 @@
-#include "trialfork.h"
+#include "trial/trialfork.h"
 
-#include "trialworker.h"
+#include "trial/trialworker.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "trialwire.h"
+#include "trial/trialwire.h"
 
 #include <QDataStream>
 #include <QIODevice>

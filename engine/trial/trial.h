@@ -1,7 +1,7 @@
 #pragma once
 
-#include "callparams.h"
-#include "emulator.h"
+#include "trial/callparams.h"
+#include "trial/emulator.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "trial.h"
+#include "trial/trial.h"
 
-#include "x86decode.h"
+#include "trial/x86decode.h"
 
 #include <QDeadlineTimer>
 #include <QtEndian>

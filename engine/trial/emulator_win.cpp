@@ -1,4 +1,4 @@
-#include "emulator.h"
+#include "trial/emulator.h"
 
 #include <QCoreApplication>
 

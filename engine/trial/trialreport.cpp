@@ -1,4 +1,4 @@
-#include "trialreport.h"
+#include "trial/trialreport.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "x86decode.h"
+#include "trial/x86decode.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -1,4 +1,4 @@
-#include "trialfork.h"
+#include "trial/trialfork.h"
 
 ForkedTrialWorker ForkTrialWorker(const QString &) {
     return {};

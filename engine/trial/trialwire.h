@@ -1,6 +1,6 @@
 #pragma once
 
-#include "trial.h"
+#include "trial/trial.h"
 
 #include <QByteArray>
 #include <QList>
