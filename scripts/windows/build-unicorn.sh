@@ -10,7 +10,7 @@
 # build-unicorn/ (the build, and COPYING, COPYING_GLIB, COPYING.LGPL2 of that
 # source for the licence folder). The packages: scripts/windows.sh installs them.
 set -euo pipefail
-SOURCE="$(realpath "${1:?Unicorn's source: a tarball or a folder}")"
+SOURCE="$(realpath "${1:?the Unicorn source, a tarball or a folder}")"
 DEST="$(realpath -m "${2:?the folder for unicorn.dll}")"
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 JOBS="${JOBS:-2}"
@@ -23,7 +23,7 @@ if [ -d "$SOURCE" ]; then
 else
   mkdir "$WORK/src"
   tar -xf "$SOURCE" -C "$WORK/src"
-  SRC="$(dirname "$(ls "$WORK"/src/*/CMakeLists.txt "$WORK"/src/CMakeLists.txt 2>/dev/null | head -1)")"
+  SRC="$(dirname "$(ls "$WORK"/src/*/CMakeLists.txt "$WORK"/src/CMakeLists.txt 2>/dev/null | sed -n 1p)")"
 fi
 grep -q 'set(UNICORN_VERSION_PATCH 1)' "$SRC/CMakeLists.txt" 2>/dev/null || {
   echo "not Unicorn 2.0.1: $SOURCE" >&2

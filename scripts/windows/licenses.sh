@@ -8,7 +8,7 @@
 # NASM_DEBIAN_VERSION, QT_DEBIAN_VERSION: Debian's source versions of NASM and Qt.
 set -euo pipefail
 DEST="${1:?the folder with the programs}"
-UNICORN_SOURCE="${UNICORN_SOURCE:?Unicorn's source: a tarball or a folder}"
+UNICORN_SOURCE="${UNICORN_SOURCE:?the Unicorn source, a tarball or a folder}"
 NASM_DEBIAN_VERSION="${NASM_DEBIAN_VERSION:?}"
 QT_DEBIAN_VERSION="${QT_DEBIAN_VERSION:?}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
@@ -29,7 +29,7 @@ for dll in "$DEST"/*.dll; do
 done
 
 # The Debian package that gave a runtime DLL, and its source package.
-owner() { dpkg -S "$1" | head -1 | cut -d: -f1; }
+owner() { dpkg -S "$1" | sed -n 1p | cut -d: -f1; }
 field() { dpkg-query -W -f="$2" "$1"; }
 gcc_package=$(owner /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++-6.dll)
 mingw_package=$(owner /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll)
@@ -43,11 +43,11 @@ if [ -d "$UNICORN_SOURCE" ]; then
   unicorn_commit=$(git -C "$UNICORN_SOURCE" rev-parse HEAD 2>/dev/null || echo "not recorded")
   unicorn_version=$(basename "$UNICORN_SOURCE" | sed 's/^unicorn-//')
 else
-  unicorn_dir=$(mktemp -d)
-  trap 'rm -rf "$unicorn_dir"' EXIT
-  top=$(tar -tf "$UNICORN_SOURCE" | head -1)
-  tar -xf "$UNICORN_SOURCE" -C "$unicorn_dir" "${top}COPYING" "${top}COPYING_GLIB" "${top}COPYING.LGPL2"
-  unicorn_dir="$unicorn_dir/$top"
+  unpacked=$(mktemp -d)
+  trap 'rm -rf "$unpacked"' EXIT
+  top=$(tar -tf "$UNICORN_SOURCE" | sed -n 1p)
+  tar -xf "$UNICORN_SOURCE" -C "$unpacked" "${top}COPYING" "${top}COPYING_GLIB" "${top}COPYING.LGPL2"
+  unicorn_dir="$unpacked/$top"
   unicorn_tarball=$(basename "$UNICORN_SOURCE")
   unicorn_tarball_sha=$(sha256sum "$UNICORN_SOURCE" | cut -d' ' -f1)
   # git get-tar-commit-id stops reading after the header: xz's broken pipe is no failure.
