@@ -7,8 +7,7 @@
 #   scripts/windows/build-unicorn.sh SOURCE DEST
 # SOURCE: Unicorn's 2.0.1.post1 source, a tarball (git archive of the tag) or
 # an unpacked tree; DEST: the folder that gets unicorn.dll and, beside it,
-# build-unicorn/ (the build, and COPYING, COPYING_GLIB, COPYING.LGPL2 of that
-# source for the licence folder). The packages: scripts/windows.sh installs them.
+# build-unicorn/ (the build). The packages: scripts/windows.sh installs them.
 set -euo pipefail
 SOURCE="$(realpath "${1:?the Unicorn source, a tarball or a folder}")"
 DEST="$(realpath -m "${2:?the folder for unicorn.dll}")"
@@ -60,6 +59,5 @@ nice -n 10 ninja -C "$BUILD" -j"$JOBS" unicorn >"$BUILD/ninja.log" 2>&1 || {
   tail -30 "$BUILD/ninja.log"
   exit 1
 }
-for f in COPYING COPYING_GLIB COPYING.LGPL2; do cp "$SRC/$f" "$WORK/"; done
 cp "$BUILD/unicorn.dll" "$DEST/unicorn.dll.new"
 mv "$DEST/unicorn.dll.new" "$DEST/unicorn.dll"
