@@ -272,6 +272,15 @@ private slots:
         QVERIFY(TrialCall("\xC3", {}, settings).error.contains(u"файл не является библиотекой"_s));
 #endif
         QVERIFY(TrialCall(QByteArray(kMaxTrialCode + 1, '\x90'), {}).error.contains(u"больше 1 МиБ"_s));
+        // A worker that Unicorn ended for want of memory after the check had passed: a shortage, not a damaged library.
+        const QByteArray worker = qgetenv("ORVANDINE_TRIAL_WORKER");
+        qputenv("ORVANDINE_TRIAL_WORKER", FAKEASM);
+        qputenv("FAKEASM_MODE", "unicorn-oom");
+        bool cancelled = false;
+        const QString ended = TrialWorker({}).Run("\xC3", {}, {}, &cancelled).error;
+        qputenv("ORVANDINE_TRIAL_WORKER", worker);
+        qunsetenv("FAKEASM_MODE");
+        QVERIFY2(ended.contains(u"не хватает памяти"_s), qPrintable(ended));
 #ifdef Q_OS_WIN
         // There the limit would be a job object's (JOB_OBJECT_LIMIT_PROCESS_MEMORY), which Wine does not enforce and
         // which a process cannot leave once in it.
