@@ -8,6 +8,11 @@
 # Debian's own source into build/windows-deps (about 80 minutes on two cores).
 # NASM for Windows: NASM_WINDOWS_EXE, else ../shared/windows/nasm.exe, else built
 # from Debian's nasm source (minutes).
+# The emulator for the trial, unicorn.dll (Unicorn 2.0.1.post1): UNICORN_WINDOWS_DLL,
+# else ../shared/windows/unicorn.dll, else built by scripts/windows/build-unicorn.sh
+# from UNICORN_WINDOWS_SOURCE (else ../shared/windows/unicorn-2.0.1.post1-src.tar.xz)
+# into build/windows-deps (about a minute); UNICORN_WINDOWS_BUILD=1 builds it so
+# even when a DLL is at hand.
 # SKIP_APT=1 skips the packages; WINDOWS_TESTS=1 builds the tests too (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +20,9 @@ ROOT="$PWD"
 DEPS="$ROOT/build/windows-deps"
 SHARED="$ROOT/../shared/windows"
 JOBS="${JOBS:-2}"
+# Debian's source versions of the Qt and NASM for Windows (the prebuilt ones in ../shared/windows too);
+# the licence notice names them.
+export QT_DEBIAN_VERSION=6.4.2+dfsg-10 NASM_DEBIAN_VERSION=2.16.01-1
 TRIPLE=x86_64-w64-mingw32
 mkdir -p "$DEPS"
 phase() { echo "== $(date -u +%T) $*"; }
@@ -31,8 +39,10 @@ if [ "${SKIP_APT:-0}" != 1 ]; then
   # The Linux build's packages too: Debian's moc, rcc and uic serve the Windows build,
   # and libunicorn-dev gives the emulator's header.
   packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine64 nsis zip xz-utils)
+    wine64 nsis zip xz-utils git)
   if [ "$need_source_build" = 1 ]; then packages+=(dpkg-dev perl python3 gcc-mingw-w64-x86-64-win32); fi
+  # Unicorn's build runs QEMU's configure, which needs pkg-config and binutils' strings.
+  packages+=(pkg-config binutils)
   scripts/setup.sh "${packages[@]}"
 fi
 WINE="${WINE:-/usr/lib/wine/wine64}"
@@ -62,8 +72,8 @@ else
   DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -q qt6-base >/dev/null || true
   src="$DEPS/qtbase-src"
   if [ ! -d "$src" ]; then
-    (cd "$DEPS" && apt-get source --download-only qt6-base=6.4.2+dfsg-10 &&
-      dpkg-source -x qt6-base_6.4.2+dfsg-10.dsc "$src")
+    (cd "$DEPS" && apt-get source --download-only "qt6-base=$QT_DEBIAN_VERSION" &&
+      dpkg-source -x "qt6-base_$QT_DEBIAN_VERSION.dsc" "$src")
   fi
   # Qt 6.4.2 with Direct2D off: the windows plugin uses the DirectWrite font
   # database that Gui then leaves out, and fails to link.
@@ -101,8 +111,8 @@ else
   add_deb_src
   (
     cd "$DEPS" && mkdir -p nasm && cd nasm
-    ls nasm_2.16.01-1.dsc >/dev/null 2>&1 || apt-get source --download-only nasm=2.16.01-1
-    [ -d src ] || dpkg-source -x nasm_2.16.01-1.dsc src
+    ls "nasm_$NASM_DEBIAN_VERSION.dsc" >/dev/null 2>&1 || apt-get source --download-only "nasm=$NASM_DEBIAN_VERSION"
+    [ -d src ] || dpkg-source -x "nasm_$NASM_DEBIAN_VERSION.dsc" src
     rm -rf build && mkdir build && cd build
     ../src/configure --host=$TRIPLE CC=$TRIPLE-gcc-win32 LDFLAGS=-static-libgcc --disable-werror >/dev/null
     make dirs >/dev/null && mkdir -p include
@@ -111,6 +121,21 @@ else
   )
   NASM_EXE="$DEPS/nasm.exe"
 fi
+
+phase "Unicorn for Windows"
+UNICORN_SOURCE="${UNICORN_WINDOWS_SOURCE:-$SHARED/unicorn-2.0.1.post1-src.tar.xz}"
+if [ "${UNICORN_WINDOWS_BUILD:-0}" = 1 ]; then
+  scripts/windows/build-unicorn.sh "$UNICORN_SOURCE" "$DEPS/unicorn"
+  UNICORN_DLL="$DEPS/unicorn/unicorn.dll"
+elif [ -n "${UNICORN_WINDOWS_DLL:-}" ]; then
+  UNICORN_DLL="$UNICORN_WINDOWS_DLL"
+elif [ -f "$SHARED/unicorn.dll" ]; then
+  UNICORN_DLL="$SHARED/unicorn.dll"
+else
+  [ -f "$DEPS/unicorn/unicorn.dll" ] || scripts/windows/build-unicorn.sh "$UNICORN_SOURCE" "$DEPS/unicorn"
+  UNICORN_DLL="$DEPS/unicorn/unicorn.dll"
+fi
+[ -f "$UNICORN_DLL" ] || { echo "no unicorn.dll: $UNICORN_DLL" >&2; exit 1; }
 
 # The emulator's header alone: /usr/include must not come onto MinGW's include path.
 mkdir -p "$DEPS/unicorn-include"
@@ -136,6 +161,9 @@ if [ "${WINDOWS_TESTS:-0}" = 1 ]; then
   configure "$ROOT/build/windows-tests" -DCMAKE_BUILD_TYPE=Release -DORVANDINE_BUILD_TESTS=ON
   phase "build (tests)"
   cmake --build "$ROOT/build/windows-tests" -j"$JOBS"
+  # The trial looks for the emulator beside the program that starts it: there the test programs,
+  # the command-line program and the window sit together (Qt's project setup on Windows).
+  cp "$UNICORN_DLL" "$ROOT/build/windows-tests/unicorn.dll"
   phase "done in ${SECONDS}s"
   exit 0
 fi
@@ -150,7 +178,8 @@ version=$(sed -n 's/^project(OrvandineConverter VERSION \([0-9.]*\).*/\1/p' CMak
 name="orvandine-converter-$version-win64"
 out="$ROOT/build/windows"
 mkdir -p "$out"
-scripts/windows/deploy.sh "$ROOT/build/windows-release" "$out/$name" >"$out/deploy.log"
+UNICORN_DLL="$UNICORN_DLL" scripts/windows/deploy.sh "$ROOT/build/windows-release" "$out/$name" >"$out/deploy.log"
+UNICORN_SOURCE="$UNICORN_SOURCE" scripts/windows/licenses.sh "$out/$name" >>"$out/deploy.log"
 rm -f "$out/$name.zip"
 (cd "$out" && zip -q -r -9 "$name.zip" "$name")
 

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 int main(int argc, char *argv[]) {
+    // A broken emulator library is reported by the program that started the worker, from how the worker ended.
+    platform::NoErrorDialogs();
     platform::UseBinaryStandardStreams();
     const QString library = argc > 1 ? platform::ProgramArgument(argv, 1) : DefaultUnicornLibrary();
     // Nothing is left to clean up: the process ends as soon as the answer is out.

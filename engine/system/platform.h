@@ -85,6 +85,11 @@ QString CrashReason(int code);
 // library would turn LF into CR LF and end input at a Ctrl+Z byte).
 void UseBinaryStandardStreams();
 
+// A crash, or a library that does not load, ends the process (or fails the
+// load) without a system error dialog: the program that started it tells the
+// user instead. Nothing to do where the system shows none.
+void NoErrorDialogs();
+
 // The program's argument at index, whatever its letters (on Windows the
 // 8-bit argv holds only those of the system's code page).
 QString ProgramArgument(char *argv[], int index);

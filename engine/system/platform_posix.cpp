@@ -186,6 +186,8 @@ QString AssemblerPath(const QString &path) {
     return path;  // file names are bytes here
 }
 
+void NoErrorDialogs() {}
+
 QString ProgramArgument(char *argv[], int index) {
     return QFile::decodeName(argv[index]);
 }

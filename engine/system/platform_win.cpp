@@ -275,6 +275,12 @@ void UseBinaryStandardStreams() {
     ::_setmode(1, _O_BINARY);
 }
 
+void NoErrorDialogs() {
+    // No box for a damaged or foreign DLL, a missing file, or a crash (Windows Error Reporting): each would wait
+    // for a click that no one is there to give.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
 QString ProgramArgument(char *argv[], int index) {
     int count = 0;
     wchar_t **wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);

@@ -36,7 +36,7 @@ LoadedEmulator Open(const QString &library) {
     QString absent;
     auto find = [&](auto &slot, const char *name) {
         slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(lib->resolve(name));
-        if (!slot) absent = QString::fromLatin1(name);
+        if (!slot && absent.isEmpty()) absent = QString::fromLatin1(name);
     };
     find(f->version, "uc_version");
     find(f->open, "uc_open");

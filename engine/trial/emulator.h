@@ -49,8 +49,16 @@ struct LoadedEmulator {
 // finds every function, checking that it is version 2.
 LoadedEmulator LoadEmulator(const QString &library = DefaultUnicornLibrary());
 
-// Unicorn reserves about 1 GiB of address space for its translated code when
-// an emulator is first used, and ends the whole process when it cannot. Says
-// (in Russian, naming library) why an emulator cannot be used now; empty when
-// there is room for one.
+// Unicorn 2.0 takes about 1 GiB for its translated code when an emulator is
+// first used (on Linux address space, on Windows committed memory, counted
+// against memory plus page file), and ends the whole process when it cannot.
+// Says (in Russian, naming library) why an emulator cannot be used now; empty
+// when there is room for one.
 QString EmulatorMemoryShortage(const QString &library = DefaultUnicornLibrary());
+
+// The same text, for a worker that Unicorn ended because it could not get
+// that memory after all (another program took it in the meantime).
+QString EmulatorOutOfMemory(const QString &library);
+
+// What Unicorn prints on standard error before it ends the process that way.
+inline constexpr char kUnicornOutOfMemory[] = "Could not allocate dynamic translator buffer";

@@ -19,14 +19,23 @@ QString EmulatorRepairAdvice() {
     return QStringLiteral("переустановите пакет libunicorn2.");
 }
 
+namespace {
+
+// The translation buffer as Unicorn 2.0 maps it (1 GiB), with room for the call's own memory on top.
+constexpr size_t kNeeded = size_t(1152) << 20;
+
+}  // namespace
+
 QString EmulatorMemoryShortage(const QString &library) {
-    // The translation buffer as Unicorn 2.0 maps it (1 GiB), with room for the call's own memory on top.
-    constexpr size_t kNeeded = size_t(1152) << 20;
     void *probe = mmap(nullptr, kNeeded, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (probe != MAP_FAILED) {
         munmap(probe, kNeeded);
         return {};
     }
+    return EmulatorOutOfMemory(library);
+}
+
+QString EmulatorOutOfMemory(const QString &library) {
     QString limits;
     for (const auto &[resource, name] : {std::pair{RLIMIT_AS, "ulimit -v"}, std::pair{RLIMIT_DATA, "ulimit -d"}}) {
         rlimit limit{};

@@ -20,6 +20,8 @@ namespace {
 constexpr int kPollMs = 25;
 // Past the emulator's own time limit, the worker is taken for hung.
 constexpr int kGraceMs = 10'000;
+// What is kept of the worker's standard error: enough for the emulator's last words.
+constexpr qsizetype kMaxWorkerErrors = 4096;
 
 QString Failure(const QString &library, const QString &what) {
     return QStringLiteral(
@@ -92,7 +94,6 @@ TrialWorker::TrialWorker(TrialSettings settings, ForkedTrialWorker forked)
     if (forked_) return;
     process_->setProgram(program_);
     process_->setArguments({settings_.emulatorLibrary});
-    process_->setStandardErrorFile(QProcess::nullDevice());
     PrepareChildProcess(*process_);
     process_->start();
 }
@@ -140,12 +141,15 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
     }
     const QDeadlineTimer deadline(settings_.timeLimitMs + kGraceMs);
     QByteArray output;
+    QByteArray errors;  // the worker program's standard error; a forked worker's goes nowhere
+    const auto keepErrors = [&] { errors += process_->readAllStandardError().left(kMaxWorkerErrors - errors.size()); };
     // The two kinds of worker: what it wrote within a while (false once it has ended), and its end.
     const auto readSome = [&] {
         if (forked_) return ReadFromForkedWorker(forked_, output, kPollMs) != ForkedRead::End;
         if (process_->state() == QProcess::NotRunning) return false;
         process_->waitForReadyRead(kPollMs);
         output += process_->readAllStandardOutput();
+        keepErrors();
         return true;
     };
     const auto end = [&](bool kill) {
@@ -153,6 +157,7 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
         if (kill) process_->kill();
         process_->waitForFinished(-1);
         output += process_->readAllStandardOutput();
+        keepErrors();
         return ForkedEnd{process_->exitStatus() == QProcess::CrashExit, process_->exitCode()};
     };
     while (readSome()) {
@@ -182,6 +187,12 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
     if (TrialResultComplete(output) && ended.code == 0 && !ended.crashed && DecodeTrialResult(output, &result))
         return result;
     result = {};
+    // Unicorn could not get the memory the check had found (another program took it since): it said so and
+    // ended the worker. That is a shortage, not a damaged library.
+    if (!ended.crashed && errors.contains(kUnicornOutOfMemory)) {
+        result.error = EmulatorOutOfMemory(settings_.emulatorLibrary);
+        return result;
+    }
     if (ended.crashed) {
         result.error = Failure(
             settings_.emulatorLibrary,

@@ -1,6 +1,7 @@
 ; The Windows installer (Debian's nsis, makensis): both programs into Program
-; Files, a Start-menu entry in Russian and an uninstaller that removes all it
-; installed, the per-user NASM copies included. /S installs and uninstalls silently.
+; Files (with the emulator, unicorn.dll, and the licences folder), a Start-menu
+; entry in Russian and an uninstaller that removes all it installed, the
+; per-user NASM copies included. /S installs and uninstalls silently.
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=0.1.0 -DSOURCE=folder -DOUTFILE=setup.exe installer.nsi
 ; A 64-bit installer: the programs are 64-bit, and so is every system it can serve.
 Target amd64-unicode
@@ -106,6 +107,8 @@ Section "Uninstall"
   RMDir /r "$INSTDIR\styles"
   RMDir /r "$INSTDIR\imageformats"
   RMDir /r "$INSTDIR\translations"
+  RMDir /r "$INSTDIR\licenses"
+  ; Qt's and MinGW's DLLs, and the emulator, unicorn.dll.
   Delete "$INSTDIR\*.dll"
   Delete "$INSTDIR\orvandine-convert.exe"
   Delete "$INSTDIR\orvandine-converter.exe"

@@ -33,8 +33,6 @@ constexpr char kDevice[] = "--hex /dev/zero";
 namespace {
 
 using Files = QMap<QByteArray, QByteArray>;
-constexpr char kNoEmulator[] =
-    "no unicorn.dll in the Windows build: Unicorn cannot be built from Debian";  // file name (UTF-8) to content
 
 // One run. The arguments are split as a shell would (double quotes), but no shell runs; in them and in the
 // patterns, "@" stands for the row's folder. The run gets a temp folder and a cache folder of its own.
@@ -334,24 +332,18 @@ private slots:
         const Files sum{
             {"sum.asm", "bits 32\nmov eax, [esp+4]\nadd eax, [esp+8]\nadd eax, [esp+12]\nadd eax, [esp+16]\nret 16\n"},
             {"w.inc", "%define TWO 2\n"}};
-        QTest::newRow("call") << Case{.arguments = "--call sum.asm 1 2 3 4",
-                                      .before = sum,
-                                      .out = "^EAX = 10 \\(&H0000000A\\)\n",
-                                      .notOnWindows = kNoEmulator};
-        QTest::newRow("call, rule CallWindowProc repairs") << Case{.arguments = "--call r.asm",
-                                                                   .before = {{"r.asm", "bits 32\nret\n"}},
-                                                                   .out = "0 байт аргументов из 16",
-                                                                   .notOnWindows = kNoEmulator};
+        QTest::newRow("call") << Case{
+            .arguments = "--call sum.asm 1 2 3 4", .before = sum, .out = "^EAX = 10 \\(&H0000000A\\)\n"};
+        QTest::newRow("call, rule CallWindowProc repairs") << Case{
+            .arguments = "--call r.asm", .before = {{"r.asm", "bits 32\nret\n"}}, .out = "0 байт аргументов из 16"};
         QTest::newRow("call, crash") << Case{.arguments = "--call r.asm",
                                              .before = {{"r.asm", "bits 32\nxor ebp, ebp\nret 16\n"}},
                                              .exitCode = 3,
-                                             .out = "СБОЙ: EBP изменён",
-                                             .notOnWindows = kNoEmulator};
+                                             .out = "СБОЙ: EBP изменён"};
         QTest::newRow("call, no verdict") << Case{.arguments = "--max-instructions 5000 --call r.asm",
                                                   .before = {{"r.asm", "bits 32\njmp $\n"}},
                                                   .exitCode = 4,
-                                                  .out = "не завершился за 5000 инструкций",
-                                                  .notOnWindows = kNoEmulator};
+                                                  .out = "не завершился за 5000 инструкций"};
         QTest::newRow("call, bad limit") << Case{.arguments = "--max-instructions 0 --call sum.asm",
                                                  .before = sum,
                                                  .exitCode = 2,
@@ -362,8 +354,7 @@ private slots:
         QTest::newRow("call, bits 64 in an include") << Case{
             .arguments = "--call r.asm -7",
             .before = {{"r.asm", "%include \"m.inc\"\nmov rax, rcx\nret\n"}, {"m.inc", "bits 64\n"}},
-            .out = "^RAX = -7 \\(&HFFFFFFFFFFFFFFF9\\)\nEAX = -7 \\(&HFFFFFFF9\\)\n[\\s\\S]*Режим проверки: 64-битный",
-            .notOnWindows = kNoEmulator};
+            .out = "^RAX = -7 \\(&HFFFFFFFFFFFFFFF9\\)\nEAX = -7 \\(&HFFFFFFF9\\)\n[\\s\\S]*Режим проверки: 64-битный"};
         QTest::newRow("call, bad parameter")
             << Case{.arguments = "--call sum.asm 1 zz", .before = sum, .exitCode = 2, .err = "P2 \\(«zz»\\)"};
         QTest::newRow("list, include beside the document")

@@ -4,6 +4,7 @@
 // fail (an error naming SOURCE, OUTPUT removed, exit 1); cp1251 (the same, the error text "Привет"
 // in Windows-1251); status (exit 3, silent, OUTPUT untouched); nooutput (OUTPUT removed, exit 0);
 // crash (a fault, on Windows too); hang (sleeps for ever); flood (warnings naming SOURCE for ever).
+// unicorn-oom: as a trial worker that Unicorn ends when it cannot get its translation buffer.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include <thread>
 
 int main(int argc, char *argv[]) {
+    if (const char *mode = std::getenv("FAKEASM_MODE"); mode && std::string(mode) == "unicorn-oom")
+        return std::cerr << "Could not allocate dynamic translator buffer\n", 1;
     std::string format, source, output;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
