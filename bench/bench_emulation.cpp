@@ -94,7 +94,7 @@ int main() {
     // The same loops without their end, to the default limit.
     const std::vector<Loop> endless = {
         {"register loop", QByteArray::fromHex("01C849EBFB"), 0, {}},  // l: add eax, ecx / dec ecx / jmp l
-        {"memory loop", QByteArray::fromHex("8B7424048B7C2408B900000400AD0FC8AB4975F9EBEC"), 0, {mib, mib}},
+        {"memory loop", QByteArray::fromHex("8B7424048B7C2408B900000400AD0FC8AB4975F9EBEA"), 0, {mib, mib}},
     };
     for (const Loop &loop : endless) {
         quint64 executed = 0;

@@ -59,7 +59,7 @@ struct TrialBuffer {
 
 constexpr qsizetype kTrialBufferHead = 256;
 constexpr qsizetype kMaxTrialCode = 1024 * 1024;
-constexpr quint64 kDefaultInstructionLimit = 100'000'000;
+constexpr quint64 kDefaultInstructionLimit = 300'000'000;
 constexpr quint64 kMaxInstructionLimit = 1'000'000'000'000;
 
 struct TrialSettings {

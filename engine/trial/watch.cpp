@@ -168,37 +168,23 @@ void OnCheck(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
     }
 }
 
+// The start of every block. Most of the time the block is known and counted here, and nothing more.
 void OnBlock(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
     auto *w = static_cast<Watch *>(data);
-    if (w->stepwise) {
-        if (w->restartAt) {
-            w->restarted = address == w->restartAt;
-            if (!w->restarted) w->restartAt = 0;
+    if (!w->attention) {
+        BlockInfo *b = w->seen[Watch::SeenSlot(address)];
+        if (b && b->start == address && b->size == size && b->generation == w->generation && b->plain) {
+            const quint64 after = w->executed + b->count();
+            if (after <= w->limit && --w->clock) {
+                w->block = b;
+                w->countBefore = w->executed;
+                w->executed = after;
+                w->inCaller = false;
+                return;
+            }
         }
-        w->stepStart = address;
-        w->stepEnd = address + size;
-        return;
     }
-    if (w->ownWrite) {
-        // The block wrote its own bytes; the emulator goes back to the instruction that wrote them, in a block of
-        // its own: what the block ran is what came before that instruction.
-        w->ownWrite = false;
-        const int i = w->block ? w->block->indexOf(address) : -1;
-        if (i >= 0) w->executed = w->countBefore + quint64(i);
-    }
-    BlockInfo *b = w->Find(address, size);
-    if (b->kind == BlockInfo::Kind::Caller) {
-        w->inCaller = true;
-        return;
-    }
-    if (!b->plain || w->attention || w->executed + b->count() > w->limit || --w->clock == 0) {
-        w->SlowBlock(engine, b);
-        return;
-    }
-    w->inCaller = false;
-    w->block = b;
-    w->countBefore = w->executed;
-    w->executed += b->count();
+    w->NewBlock(engine, address, size);
 }
 
 bool OnInvalidMemory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *data) {
@@ -250,7 +236,7 @@ void OnCodeWrite(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, 
     }
     if (!w->inCaller && w->block && address < w->block->start + w->block->size &&
         address + quint64(size) > w->block->start)
-        w->ownWrite = true;
+        w->ownWrite = w->attention = true;
 }
 
 void OnInterrupt(uc_engine *engine, uint32_t number, void *data) {
@@ -435,7 +421,7 @@ uc_err Watch::Run(EmulatedCpu &cpu) {
                 toHook.clear();
                 break;
             case Action::Stepwise:
-                stepwise = true;
+                stepwise = attention = true;
                 cpu.hook(UC_HOOK_CODE, reinterpret_cast<void *>(&OnCode), this);
                 cpu.forget(codeBase, codeBase + codeMapped);
                 break;
@@ -444,8 +430,33 @@ uc_err Watch::Run(EmulatedCpu &cpu) {
     }
 }
 
+void Watch::NewBlock(uc_engine *engine, quint64 address, quint32 size) {
+    if (stepwise) {
+        if (restartAt) {
+            restarted = address == restartAt;
+            if (!restarted) restartAt = 0;
+        }
+        stepStart = address;
+        stepEnd = address + size;
+        return;
+    }
+    if (ownWrite) {
+        // The block wrote its own bytes; the emulator goes back to the instruction that wrote them, in a block of
+        // its own: what the block ran is what came before that instruction.
+        ownWrite = false;
+        const int i = block ? block->indexOf(address) : -1;
+        if (i >= 0) executed = countBefore + quint64(i);
+    }
+    BlockInfo *b = Find(address, size);
+    if (b->kind == BlockInfo::Kind::Caller) {
+        inCaller = true;
+        return;
+    }
+    SlowBlock(engine, b);
+}
+
 BlockInfo *Watch::Find(quint64 start, quint32 size) {
-    BlockInfo *&slot = seen[(start ^ (start >> 12) ^ size) & (seen.size() - 1)];
+    BlockInfo *&slot = seen[SeenSlot(start)];
     if (slot && slot->start == start && slot->size == size && slot->generation == generation) return slot;
     std::unique_ptr<BlockInfo> &known = blocks[start];
     if (!known) known = std::make_unique<BlockInfo>();
@@ -464,7 +475,7 @@ void Watch::Decode(BlockInfo &b) {
     b.checks.clear();
     b.stepwise = false;
     b.plain = false;
-    if (layout.isCaller(b.start)) {
+    if (layout.isCaller(b.start)) {  // never plain: it is not counted
         b.kind = BlockInfo::Kind::Caller;
         b.ends.push_back(0);
         return;
@@ -515,7 +526,7 @@ void Watch::SlowBlock(uc_engine *engine, BlockInfo *b) {
     }
     if (!entered) Enter(engine);
     attention = false;
-    if (clock == 0) {
+    if (clock == 0 || clock > kClockBlocks) {
         clock = kClockBlocks;
         if (deadline.hasExpired()) {
             timedOut = true;

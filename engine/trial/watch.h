@@ -111,6 +111,9 @@ struct Watch {
     const BlockInfo *stepBlock = nullptr;       // stepwise: the translated block running, for the own-write check
     quint64 stepStart = 0, stepEnd = 0;
 
+    static size_t SeenSlot(quint64 start) { return (start ^ (start >> 10)) & 4095; }
+    // A block the quick look at its start did not count.
+    void NewBlock(uc_engine *engine, quint64 address, quint32 size);
     BlockInfo *Find(quint64 start, quint32 size);
     void Decode(BlockInfo &b);
     void SlowBlock(uc_engine *engine, BlockInfo *b);
