@@ -34,6 +34,7 @@ TrialResult RunCall(const UnicornFunctions *uc, const QByteArray &code, const QL
     watch.limit = settings.instructionLimit;
     watch.deadline = deadline;
     watch.target = target;
+    watch.stepwise = watch.attention = settings.everyInstruction;
     watch.Arm(*cpu);
     // From privilege 0 (through user32's wrapper in 32-bit code) into the function and back.
     uc_err status = UC_ERR_OK;

@@ -64,8 +64,9 @@ constexpr quint64 kMaxInstructionLimit = 1'000'000'000'000;
 
 struct TrialSettings {
     quint64 instructionLimit = kDefaultInstructionLimit;
-    int timeLimitMs = 30'000;  // only so that nothing runs for ever; the instruction limit is the rule
-    int bits = 32;             // 32 or 64: how the code is called
+    int timeLimitMs = 30'000;       // only so that nothing runs for ever; the instruction limit is the rule
+    int bits = 32;                  // 32 or 64: how the code is called
+    bool everyInstruction = false;  // watch every instruction: slow; what the usual block by block watch is held to
     QString emulatorLibrary = DefaultUnicornLibrary();
 };
 

@@ -124,7 +124,8 @@ void OnCode(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
         w->restartAt = 0;
         return;
     }
-    const x86::Decoded d = x86::Decode(BytesAt(w, address), size, w->layout.long64());
+    // Decoded from every byte there is: the emulator's size stops short at an instruction it refuses.
+    const x86::Decoded d = x86::Decode(BytesAt(w, address), Room(w, address), w->layout.long64());
     if (d.privileged) {
         w->privileged = d.privileged;
         w->current = address;

@@ -15,10 +15,10 @@ constexpr Named kPrivileged[] = {{0xF4, "hlt"}, {0xFA, "cli"}, {0xFB, "sti"}, {0
                                  {0xEC, "in"},  {0xED, "in"},  {0xE6, "out"}, {0xE7, "out"},  {0xEE, "out"},
                                  {0xEF, "out"}, {0x6C, "ins"}, {0x6D, "ins"}, {0x6E, "outs"}, {0x6F, "outs"}};
 // After 0F.
-constexpr Named kPrivileged0F[] = {{0x05, "syscall"}, {0x06, "clts"},     {0x07, "sysret"},  {0x08, "invd"},
-                                   {0x09, "wbinvd"},  {0x20, "mov cr"},   {0x22, "mov cr"},  {0x21, "mov dr"},
-                                   {0x23, "mov dr"},  {0x24, "mov tr"},   {0x26, "mov tr"},  {0x30, "wrmsr"},
-                                   {0x32, "rdmsr"},   {0x34, "sysenter"}, {0x35, "sysexit"}, {0x37, "getsec"}};
+constexpr Named kPrivileged0F[] = {
+    {0x05, "syscall"}, {0x06, "clts"},   {0x07, "sysret"},   {0x08, "invd"},    {0x09, "wbinvd"}, {0x20, "mov cr"},
+    {0x22, "mov cr"},  {0x21, "mov dr"}, {0x23, "mov dr"},   {0x24, "mov tr"},  {0x26, "mov tr"}, {0x30, "wrmsr"},
+    {0x32, "rdmsr"},   {0x33, "rdpmc"},  {0x34, "sysenter"}, {0x35, "sysexit"}, {0x37, "getsec"}};
 // 0F 01 with a register form, by the whole ModRM byte (F0–F7, lmsw, by its reg field).
 constexpr Named kPrivileged0F01[] = {
     {0xC1, "vmcall"}, {0xC2, "vmlaunch"}, {0xC3, "vmresume"}, {0xC4, "vmxoff"}, {0xC8, "monitor"}, {0xC9, "mwait"},

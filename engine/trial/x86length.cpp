@@ -98,6 +98,7 @@ quint32 InstructionLength(const quint8 *bytes, quint32 size, bool long64) {
         ++i;  // the byte with W, vvvv, L and pp
         if (i >= size) return 0;
         const quint8 opcode = bytes[i++];
+        if (map == 1 && opcode == 0x77) return done(i);  // vzeroupper, vzeroall: no operand
         const quint32 modrm = ModrmLength(bytes, size, i, modrm16);
         if (!modrm) return 0;
         const bool imm8 = map == 3 || (map == 1 && TwoByteHasImm8(opcode));

@@ -5,6 +5,7 @@
 #include "trial/trial.h"
 #include "trial/trialreport.h"
 #include "trial/trialworker.h"
+#include "trial/x86length.h"
 
 #include <QElapsedTimer>
 #include <thread>
@@ -132,6 +133,8 @@ private slots:
         row("prefixed lidt, not sidt", u"sidt [esp-8]\nfs a16 lidt [si]\n"_s, crash, 3,
             u"привилегированная инструкция lidt"_s);
         row("ud2", u"nop\nud2\n"_s, crash, 3, u"остановлен: недопустимая инструкция"_s);
+        row("rdpmc faults in a Windows program", u"nop\nrdpmc\nret 16\n"_s, crash, 3, u"инструкция rdpmc"_s);
+        row("monitor faults in a Windows program", u"nop\nmonitor\nret 16\n"_s, crash, 3, u"инструкция monitor"_s);
         row("buffer written", u"mov ecx, [esp+8]\nmov dword [ecx], 0x44332211\nret 16\n"_s, clean, 0,
             u"Буфер P2: 300 байт по адресу &H01200ED4; первые 256 байт после вызова:\n  +0000  11 22 33 44 00"_s,
             {u""_s, u"buf:300"_s, u"hex:AABBCC"_s});
@@ -189,6 +192,44 @@ private slots:
             QVERIFY2(report.startsWith(first), qPrintable(report));
         QCOMPARE(int(r.verdict()), verdict);
         QCOMPARE(StoppingLine(r, a.listing), line);
+    }
+
+    // Every instruction form of a straight run, as NASM encodes it: the decoder gives each its length, and the
+    // call counted block by block stops where the call watched at every instruction stops, whatever the limit.
+    void forms_data() {
+        QTest::addColumn<int>("bits");
+        QTest::newRow("32-bit") << 32;
+        QTest::newRow("64-bit") << 64;
+    }
+    void forms() {
+        QFETCH(int, bits);
+        const Assembled a =
+            Assemble(QString::fromLatin1(ReadAll(QStringLiteral(SOURCE_DIR "/trial/forms%1.asm").arg(bits))));
+        QStringList wrong;
+        for (const ListingRow &row : a.listing) {
+            if (row.size <= 0 || row.repeat != 1) continue;
+            const auto *at = reinterpret_cast<const quint8 *>(a.code.constData()) + row.offset;
+            const quint32 length = x86::InstructionLength(at, quint32(a.code.size() - row.offset), bits == 64);
+            if (length != quint32(row.size))
+                wrong << QStringLiteral("%1 (%2, not %3)").arg(row.text.trimmed()).arg(length).arg(row.size);
+        }
+        QCOMPARE(wrong, QStringList());
+#ifdef Q_OS_WIN
+        if (!LoadEmulator()) QSKIP("this Windows build carries no unicorn.dll: nothing to emulate with");
+#endif
+        for (quint64 limit = 1; limit < 170; limit += 5) {
+            TrialSettings blocks, each;
+            blocks.bits = each.bits = bits;
+            blocks.instructionLimit = each.instructionLimit = limit;
+            each.everyInstruction = true;
+            const TrialResult b = TrialCall(a.code, {}, blocks), e = TrialCall(a.code, {}, each);
+            QVERIFY2(
+                b && e && e.end == b.end && e.instructions == b.instructions && e.offset == b.offset && e.rax == b.rax,
+                qPrintable(QStringLiteral("limit %1: %2 against %3 instructions")
+                               .arg(limit)
+                               .arg(b.instructions)
+                               .arg(e.instructions)));
+        }
     }
 
     void params_data() {
