@@ -51,6 +51,11 @@ void EmulatedCpu::hook(int type, void *callback, void *data, quint64 begin, quin
     if (ok()) check(uc_->hookAdd(engine_, &handle, type, callback, data, begin, end), "hook");
 }
 
+void EmulatedCpu::setExits(const std::vector<quint64> &exits) {
+    if (ok()) check(uc_->ctl(engine_, UC_CTL_WRITE(UC_CTL_UC_USE_EXITS, 1), 1), "exits");
+    if (ok()) check(uc_->ctl(engine_, UC_CTL_WRITE(UC_CTL_UC_EXITS, 2), exits.data(), exits.size()), "exits");
+}
+
 void EmulatedCpu::forget(quint64 from, quint64 to) {
     uc_->ctl(engine_, UC_CTL_WRITE(UC_CTL_TB_REMOVE_CACHE, 2), from, to);
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // One CPU of the emulator with its memory. A failed step is kept, and every
 // later step is skipped, so that setting up a call is checked once at its end.
 class EmulatedCpu {
@@ -28,6 +30,9 @@ public:
     quint64 reg(int reg) const;
     // A hook on [begin, end]; begin 1 and end 0 stand for every address.
     void hook(int type, void *callback, void *data, quint64 begin = 1, quint64 end = 0);
+
+    // Addresses where the emulation ends before the instruction there is translated: until's place, when given.
+    void setExits(const std::vector<quint64> &exits);
 
     // Forgets the translated code that holds any of the bytes [from, to), or all of it.
     void forget(quint64 from, quint64 to);

@@ -29,6 +29,7 @@ void Judge(const EmulatedCpu &cpu, const Watch &w, uc_err status, TrialResult &r
     result.instructions = w.executed;
     result.offsetKnown = w.executed > 0 || w.privileged || !w.interruptDetail.isEmpty();
     result.offset = quint32(w.current - codeBase);
+    result.notes = w.notes;
     const quint64 pc = cpu.reg(layout.pc);
     if (w.memoryFault) {
         result.end = TrialEnd::MemoryFault;
@@ -41,6 +42,12 @@ void Judge(const EmulatedCpu &cpu, const Watch &w, uc_err status, TrialResult &r
     } else if (w.privileged) {
         result.end = TrialEnd::Privileged;
         result.instruction = QString::fromLatin1(w.privileged);
+    } else if (!w.systemCall.isEmpty()) {
+        result.end = TrialEnd::SystemCall;
+        result.detail = w.systemCall;
+    } else if (!w.unmodeled.isEmpty()) {
+        result.end = TrialEnd::Unmodeled;
+        result.detail = w.unmodeled;
     } else if (w.interrupt >= 0) {
         result.end = TrialEnd::Interrupt;
         result.interrupt = w.interrupt;
@@ -107,6 +114,8 @@ TrialVerdict TrialResult::verdict() const {
         case TrialEnd::TimeLimit:
         case TrialEnd::Unsupported:
         case TrialEnd::EmulatorFailure:
+        case TrialEnd::SystemCall:
+        case TrialEnd::Unmodeled:
             return TrialVerdict::Undecided;
         default:
             return TrialVerdict::Crash;

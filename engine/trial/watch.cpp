@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 
 namespace {
 
@@ -105,6 +106,55 @@ bool LongRet(Watch *w, uc_engine *engine, const quint8 *at) {
     return true;
 }
 
+QString Hex(quint64 value, int digits) {
+    return QStringLiteral("&H") + QString::number(value, 16).rightJustified(digits, u'0').toUpper();
+}
+
+// A call into the kernel whose outcome is known in every Windows: 64-bit syscall with a service number no Windows
+// has (the index is the low 12 bits, bit 12 picks the graphics table; neither has ever held this many).
+bool NoSuchService(const Watch *w, uc_engine *engine, const x86::Decoded &d) {
+    if (!w->layout.long64() || qstrcmp(d.systemCall, "syscall") != 0) return false;
+    const quint32 number = quint32(w->Reg(engine, UC_X86_REG_EAX));
+    return (number & 0xFFF) >= ((number & 0x1000) ? 0xC00u : 0x800u);
+}
+
+// Why the call stops at a call into the kernel: what it does depends on Windows.
+QString SystemCallText(const Watch *w, uc_engine *engine, const x86::Decoded &d) {
+    if (w->layout.long64() && qstrcmp(d.systemCall, "syscall") != 0)
+        return QStringLiteral(
+                   "команда %1 обращается к ядру Windows старым путём; что будет, зависит от версии Windows, а ядра "
+                   "Windows в проверке нет")
+            .arg(QLatin1StringView(d.systemCall));
+    if (!w->layout.long64())
+        return QStringLiteral(
+                   "команда %1 обращается к ядру Windows: в 32-битной Windows это вызов службы ядра, а 32-битная "
+                   "программа в 64-битной Windows (WOW64, где работает и 32-битный Office) так к ядру не обращается; "
+                   "что будет, зависит от Windows, а ядра Windows в проверке нет")
+            .arg(QLatin1StringView(d.systemCall));
+    return QStringLiteral(
+               "команда %1 вызывает службу ядра Windows номер %2: что она сделает, зависит от версии Windows, а ядра "
+               "Windows в проверке нет")
+        .arg(QLatin1StringView(d.systemCall), Hex(w->Reg(engine, UC_X86_REG_EAX) & 0xFFFFFFFF, 4));
+}
+
+// What the kernel does with a service number it does not have: STATUS_INVALID_SYSTEM_SERVICE in RAX, and syscall's
+// own return address in RCX and flags in R11.
+void RefuseService(Watch *w, uc_engine *engine, quint64 address, quint64 next) {
+    const quint64 number = w->Reg(engine, UC_X86_REG_EAX) & 0xFFFFFFFF;
+    const quint64 status = 0xC000001C, flags = w->Reg(engine, UC_X86_REG_EFLAGS);
+    w->uc->regWrite(engine, UC_X86_REG_RAX, &status);
+    w->uc->regWrite(engine, UC_X86_REG_RCX, &next);
+    w->uc->regWrite(engine, UC_X86_REG_R11, &flags);
+    w->uc->regWrite(engine, UC_X86_REG_RIP, &next);
+    const QString note =
+        QStringLiteral(
+            "команда syscall (смещение %1) вызвала службу ядра номер %2: такой службы нет ни в одной версии Windows, и "
+            "ядро вернуло STATUS_INVALID_SYSTEM_SERVICE (&HC000001C) в RAX, адрес возврата в RCX и флаги в R11")
+            .arg(Hex(address - w->codeBase, 8), Hex(number, 4));
+    if (!w->notes.contains(note)) w->notes << note;
+    w->action = Watch::Action::Resume;
+}
+
 // Every instruction, when the call runs stepwise.
 void OnCode(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
     auto *w = static_cast<Watch *>(data);
@@ -132,6 +182,13 @@ void OnCode(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
         w->Stop(engine);
         return;
     }
+    const bool refused = d.systemCall && NoSuchService(w, engine, d);
+    if (d.systemCall && !refused) {
+        w->systemCall = SystemCallText(w, engine, d);
+        w->current = address;
+        w->Stop(engine);
+        return;
+    }
     if (w->executed == w->limit) {
         w->limitReached = true;
         w->Stop(engine);
@@ -149,7 +206,9 @@ void OnCode(uc_engine *engine, uint64_t address, uint32_t size, void *data) {
     w->current = address;
     if ((d.aligned16 || d.mxcsrOffset >= 0) && RaisesFault(w, engine, d, address + size)) return;
     ++w->executed;
-    if (IsLongRet(BytesAt(w, address), size) && LongRet(w, engine, BytesAt(w, address)))
+    if (refused)
+        RefuseService(w, engine, address, address + size);
+    else if (IsLongRet(BytesAt(w, address), size) && LongRet(w, engine, BytesAt(w, address)))
         w->action = Watch::Action::Resume;
 }
 
@@ -217,6 +276,82 @@ void OnBufferHead(uc_engine *engine, uc_mem_type type, uint64_t address, int, in
         w->StoppedBetweenBlocks();
     else
         w->StoppedInBlock();
+}
+
+// What the model of Windows holds of the thread and process blocks and of the program's image header, by offset.
+struct Field {
+    quint32 from, to;
+};
+constexpr Field kTeb32[] = {{0x00, 0x0C}, {0x18, 0x1C}, {0x20, 0x28}, {0x30, 0x34}};
+constexpr Field kTeb64[] = {{0x00, 0x18}, {0x30, 0x38}, {0x40, 0x50}, {0x60, 0x68}};
+constexpr Field kPeb32[] = {{0x00, 0x03}, {0x04, 0x0C}};  // the flags but BitField, Mutant, ImageBaseAddress
+constexpr Field kPeb64[] = {{0x00, 0x03}, {0x08, 0x18}};
+constexpr Field kImage[] = {{0x00, 0x02}, {0x3C, 0x40}, {0x80, 0x86}};  // MZ, e_lfanew, PE and Machine
+
+template <size_t N>
+bool Within(const Field (&fields)[N], quint64 offset) {
+    return std::any_of(fields, fields + N, [offset](const Field &f) { return offset >= f.from && offset < f.to; });
+}
+
+// The data at an address of the blocks or the image that the model does not hold, named in Russian; empty when it
+// holds it.
+QString Unmodeled(const Watch *w, quint64 address) {
+    const ProcessLayout &l = w->layout;
+    const bool long64 = l.long64();
+    if (address >= l.imageBase && address < l.imageBase + kPage) {
+        if (Within(kImage, address - l.imageBase)) return {};
+        return QStringLiteral("заголовок образа программы VB (по смещению %1)").arg(Hex(address - l.imageBase, 4));
+    }
+    if (address < l.teb || address >= l.tebEnd || w->tebWritten[address - l.teb]) return {};
+    struct Named {
+        quint32 offset32, offset64;
+        const char16_t *name;
+    };
+    static const Named kPebFields[] = {
+        {0x0C, 0x18, u"поле Ldr блока процесса (списки загруженных модулей)"},
+        {0x10, 0x20, u"поле ProcessParameters блока процесса"},
+        {0x18, 0x30, u"поле ProcessHeap блока процесса"},
+        {0x64, 0xB8, u"поле NumberOfProcessors блока процесса"},
+        {0xA4, 0x118, u"поле OSMajorVersion блока процесса"},
+    };
+    static const Named kTebFields[] = {
+        {0x2C, 0x58, u"поле ThreadLocalStoragePointer блока потока"},
+        {0x34, 0x68, u"поле LastErrorValue блока потока"},
+    };
+    const bool inPeb = address >= l.peb;
+    const quint64 offset = address - (inPeb ? l.peb : l.teb);
+    if (inPeb ? (long64 ? Within(kPeb64, offset) : Within(kPeb32, offset))
+              : (long64 ? Within(kTeb64, offset) : Within(kTeb32, offset)))
+        return {};
+    const QString where = QStringLiteral("%1+%2").arg(inPeb ? u"PEB" : u"TEB", Hex(offset, 2));
+    for (const Named &n : inPeb ? std::span<const Named>(kPebFields) : std::span<const Named>(kTebFields)) {
+        const quint64 at = long64 ? n.offset64 : n.offset32;
+        if (offset >= at && offset < at + l.pointer)
+            return QStringLiteral("%1 (%2)").arg(QString::fromUtf16(n.name), where);
+    }
+    return QStringLiteral("данные блока %1 по смещению %2 (%3)")
+        .arg(inPeb ? u"процесса" : u"потока", Hex(offset, 2), where);
+}
+
+// A read of the thread and process blocks or of the image header.
+void OnModelRead(uc_engine *engine, uc_mem_type, uint64_t address, int size, int64_t, void *data) {
+    auto *w = static_cast<Watch *>(data);
+    if (!w->unmodeled.isEmpty()) return;
+    for (int i = 0; i < size && w->unmodeled.isEmpty(); ++i) w->unmodeled = Unmodeled(w, address + quint64(i));
+    if (w->unmodeled.isEmpty()) return;
+    w->unmodeled = QStringLiteral(
+                       "функция читает %1, а в модели процесса Windows, на которой идёт проверка, этих данных нет "
+                       "(она держит лишь поля, названные в справке)")
+                       .arg(w->unmodeled);
+    w->Stop(engine);
+    if (!w->stepwise) w->StoppedInBlock();
+}
+
+// A write to the blocks: what the code wrote there, it may read back.
+void OnModelWrite(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *data) {
+    auto *w = static_cast<Watch *>(data);
+    for (int i = 0; i < size; ++i)
+        if (address + quint64(i) < w->layout.tebEnd) w->tebWritten[address + quint64(i) - w->layout.teb] = true;
 }
 
 // A write into the function's memory (32-bit code, whose memory is a writable byte array).
@@ -373,6 +508,10 @@ Watch::Watch(const UnicornFunctions *uc, const ProcessMemory &memory, quint64 co
       buffers(memory.buffers()) {
     resumeAt = layout.start;
     for (const ProcessBuffer &b : buffers) bufferStart[b.param] = b.address;
+    tebWritten.assign(layout.tebEnd - layout.teb, false);
+    for (quint64 at = 0; at < codeSize; ++at)
+        if (x86::BreaksTheEmulator(codeBytes + at, quint32(std::min<quint64>(15, codeSize - at)), layout.long64()))
+            exits.push_back(codeBase + at);
 }
 
 quint64 Watch::Reg(uc_engine *engine, int reg) const {
@@ -393,6 +532,15 @@ void Watch::Arm(EmulatedCpu &cpu) {
             cpu.hook(UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(&OnBufferHead), this, b.region,
                      b.address - 1);
     }
+    cpu.hook(UC_HOOK_MEM_READ, reinterpret_cast<void *>(&OnModelRead), this, layout.teb, layout.tebEnd - 1);
+    cpu.hook(UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(&OnModelWrite), this, layout.teb, layout.tebEnd - 1);
+    cpu.hook(UC_HOOK_MEM_READ, reinterpret_cast<void *>(&OnModelRead), this, layout.imageBase,
+             layout.imageBase + kPage - 1);
+    if (!exits.empty()) {
+        std::vector<quint64> all = exits;
+        all.push_back(layout.returnPoint);
+        cpu.setExits(all);
+    }
     if (!layout.long64())
         cpu.hook(UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(&OnCodeWrite), this, codeBase, codeBase + codeMapped - 1);
 }
@@ -404,6 +552,14 @@ uc_err Watch::Run(EmulatedCpu &cpu) {
         resumeAt = cpu.reg(layout.pc);
         if (resumeAt == layout.returnPoint && !stepwise) StoppedBetweenBlocks();  // the function's ret
         if (status != UC_ERR_OK || resumeAt == layout.returnPoint) return status;
+        if (action == Action::None && std::binary_search(exits.begin(), exits.end(), resumeAt)) {
+            // Every processor refuses it (#UD); the emulator was kept from translating it.
+            invalid = true;
+            if (!stepwise) StoppedBetweenBlocks();
+            current = resumeAt;
+            ++executed;
+            return status;
+        }
         switch (action) {
             case Action::None:
                 return status;
@@ -501,7 +657,7 @@ void Watch::Decode(BlockInfo &b) {
         }
         const x86::Decoded d = x86::Decode(BytesAt(this, pc), room, long64);
         lastKind = d.kind;
-        if (d.privileged || pc + length > codeEnd) b.stepwise = true;  // a stop, in this block
+        if (d.privileged || d.systemCall || pc + length > codeEnd) b.stepwise = true;  // a stop, in this block
         if (d.aligned16 || d.mxcsrOffset >= 0 || IsLongRet(BytesAt(this, pc), length)) b.checks.push_back(pc);
         at += length;
         b.ends.push_back(at);

@@ -83,6 +83,11 @@ struct Watch {
     int interrupt = -1;
     QString interruptDetail;
     bool invalid = false, unsupported = false;
+    QString systemCall;  // a call into the kernel the trial cannot answer: why
+    QString unmodeled;   // data the model lacks that the code read: which
+    QStringList notes;
+    std::vector<quint64> exits;     // instructions every processor refuses that the emulator would fail on
+    std::vector<bool> tebWritten;  // the thread and process blocks' bytes the code wrote
     // A fault whose instruction is known only to be in this block: the call has to be run again to tell it.
     std::optional<StepTarget> stepAgain;
 

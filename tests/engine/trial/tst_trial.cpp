@@ -135,6 +135,17 @@ private slots:
         row("ud2", u"nop\nud2\n"_s, crash, 3, u"остановлен: недопустимая инструкция"_s);
         row("rdpmc faults in a Windows program", u"nop\nrdpmc\nret 16\n"_s, crash, 3, u"инструкция rdpmc"_s);
         row("monitor faults in a Windows program", u"nop\nmonitor\nret 16\n"_s, crash, 3, u"инструкция monitor"_s);
+        row("lock before cmp: every processor refuses it", u"nop\nlock cmp [esp+4], eax\nret 16\n"_s, crash, 3,
+            u"остановлен: недопустимая инструкция"_s);
+        row("call far through a register: refused", u"nop\ndb 0xFF, 0xD8\nret 16\n"_s, crash, 3,
+            u"остановлен: недопустимая инструкция"_s);
+        row("sysenter: what it does depends on Windows", u"nop\nsysenter\nret 16\n"_s, undecided, 3,
+            u"в 32-битной Windows это вызов службы ядра"_s);
+        row("the loader's module list is not in the model",
+            u"mov eax, [fs:0x30]\nmov eax, [eax+0x0C]\nmov eax, [eax+0x14]\nret 16\n"_s, undecided, 3,
+            u"поле Ldr блока процесса (списки загруженных модулей) (PEB+&H0C)"_s);
+        row("what the code wrote to its thread block it reads back",
+            u"mov dword [fs:0x34], 5\nmov eax, [fs:0x34]\nret 16\n"_s, clean, 0, u"EAX = 5 "_s);
         row("buffer written", u"mov ecx, [esp+8]\nmov dword [ecx], 0x44332211\nret 16\n"_s, clean, 0,
             u"Буфер P2: 300 байт по адресу &H01200ED4; первые 256 байт после вызова:\n  +0000  11 22 33 44 00"_s,
             {u""_s, u"buf:300"_s, u"hex:AABBCC"_s});
@@ -161,6 +172,12 @@ private slots:
               u"RAX = 23117 "_s);
         row64("64: code is read-only", u"lea rax, [rel $]\nmov byte [rax], 0x90\nret\n"_s, crash, 3,
               u"память кода в модуле VBA7 только для чтения"_s);
+        row64("64: syscall of a service no Windows has", u"mov eax, 0FFFh\nsyscall\nret\n"_s, clean, 0,
+              u"RAX = 3221225500 (&H00000000C000001C)||вернуло STATUS_INVALID_SYSTEM_SERVICE"_s);
+        row64("64: syscall of a service Windows has: no verdict", u"mov eax, 55h\nsyscall\nret\n"_s, undecided, 3,
+              u"службу ядра Windows номер &H0055"_s);
+        row64("64: the loader's module list is not in the model", u"mov rax, [gs:0x60]\nmov rax, [rax+0x18]\nret\n"_s,
+              undecided, 3, u"(PEB+&H18)"_s);
         row64("64: movbe with REX.W", u"mov rax, 0x1122334455667788\nmov [rsp+8], rax\nmovbe rax, [rsp+8]\nret\n"_s,
               clean, 0, u"RAX = -8613303245920329199 (&H8877665544332211)"_s);
         // Assembled as 16-bit code, the first instruction reads [si+24h] with 16-bit addressing.
