@@ -170,9 +170,18 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
                 *cancelled = true;
                 return result;
             }
+            const int seconds = (settings_.timeLimitMs + kGraceMs) / 1000;
+            if (output.startsWith(kReady)) {
+                // It was running the code tried: the emulator's failure, no verdict.
+                result.end = TrialEnd::EmulatorFailure;
+                result.bits = bits_;
+                result.instructionLimit = settings_.instructionLimit;
+                result.emulatorMessage =
+                    QStringLiteral("эмулятор процессора не закончил проверку этого кода за %1 с").arg(seconds);
+                return result;
+            }
             result.error =
-                Failure(settings_.emulatorLibrary,
-                        QStringLiteral("эмулятор не ответил за %1 с.").arg((settings_.timeLimitMs + kGraceMs) / 1000));
+                Failure(settings_.emulatorLibrary, QStringLiteral("эмулятор не ответил за %1 с.").arg(seconds));
             return result;
         }
     }

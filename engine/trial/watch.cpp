@@ -683,7 +683,7 @@ void Watch::SlowBlock(uc_engine *engine, BlockInfo *b) {
     }
     if (!entered) Enter(engine);
     attention = false;
-    if (clock == 0 || clock > kClockBlocks) {
+    if (clock == 0 || --clock == 0) {  // blocks that do not come the quick way count too
         clock = kClockBlocks;
         if (deadline.hasExpired()) {
             timedOut = true;
