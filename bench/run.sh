@@ -86,11 +86,14 @@ for round in 1 2 3; do
   echo "round $round: --hex: $hex ms; --call: $call ms; ratio $(ratio "$call" "$hex")"
 done
 printf 'bits 32\njmp $\n' > endless.asm
-echo "an endless loop (jmp \$) under --call: no verdict after 100 000 000 instructions in $(best_ms 1 "$cli" --call endless.asm) ms"
+echo "an endless loop (jmp \$) under --call: no verdict after 300 000 000 instructions in $(best_ms 1 "$cli" --call endless.asm) ms"
 printf 'bits 32\nagain:\npushad\npopad\njmp again\n' > endless2.asm
 echo "an endless pushad/popad loop under --call: no verdict after $(best_ms 1 "$cli" --call endless2.asm) ms"
 nasm -f bin small.asm -o small.bin
 "$OLDPWD/build/bench/bench_trial" small.bin
+
+echo "== The trial's emulation against a bare emulator (Unicorn with no hooks) on the same loops"
+"$OLDPWD/build/bench/bench_emulation"
 
 echo "== --list on a listing of 150 MB: peak memory and time against NASM writing it"
 printf 'bits 32\n%%pragma limit rep 100000000\n%%rep 2500000\nmov eax, 0x12345678\n%%endrep\n' > biglist.asm

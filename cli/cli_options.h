@@ -1,5 +1,7 @@
 #pragma once
 
+#include "trial/trial.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +15,7 @@ struct CliOptions {
     QString file;            // "-" for standard input
     QStringList parameters;  // --call: P1 to P4 as given, missing ones left out
     std::chrono::milliseconds timeout{0};
-    quint64 maxInstructions = 100'000'000;  // --call: the emulator's instruction limit
+    quint64 maxInstructions = kDefaultInstructionLimit;  // --call: the emulator's instruction limit
     bool help = false;
     bool version = false;
     QString error;  // a usage error, in Russian

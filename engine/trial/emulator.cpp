@@ -53,6 +53,10 @@ LoadedEmulator Open(const QString &library) {
     find(f->emuStart, "uc_emu_start");
     find(f->emuStop, "uc_emu_stop");
     find(f->ctl, "uc_ctl");
+    find(f->contextAlloc, "uc_context_alloc");
+    find(f->contextSave, "uc_context_save");
+    find(f->contextRestore, "uc_context_restore");
+    find(f->contextFree, "uc_context_free");
     if (!absent.isEmpty()) {
         delete f;
         return {nullptr, MissingText(library, QStringLiteral("в ней нет функции %1.").arg(absent))};

@@ -25,6 +25,10 @@ struct UnicornFunctions {
     decltype(&uc_emu_start) emuStart = nullptr;
     decltype(&uc_emu_stop) emuStop = nullptr;
     decltype(&uc_ctl) ctl = nullptr;
+    decltype(&uc_context_alloc) contextAlloc = nullptr;
+    decltype(&uc_context_save) contextSave = nullptr;
+    decltype(&uc_context_restore) contextRestore = nullptr;
+    decltype(&uc_context_free) contextFree = nullptr;
 };
 
 // The library the emulator is opened from unless a caller names another

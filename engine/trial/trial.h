@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // A trial call: the function's bytes run in the CPU emulator as Visual
 // Basic's CallWindowProc really enters a window procedure. 32-bit code is
@@ -28,6 +29,8 @@ enum class TrialEnd {
     InstructionLimit,    // still running after the instruction limit
     TimeLimit,           // still running after the time limit (a safety net only)
     EmulatorFailure,     // the emulator stopped for a reason of its own (emulatorMessage)
+    SystemCall,          // a call into the kernel (syscall, sysenter, int 2Eh) whose outcome depends on Windows (detail)
+    Unmodeled,           // it read data of the process the trial's model of Windows does not hold (detail)
 };
 
 // What a trial means for the VB program that makes the call.
@@ -59,13 +62,14 @@ struct TrialBuffer {
 
 constexpr qsizetype kTrialBufferHead = 256;
 constexpr qsizetype kMaxTrialCode = 1024 * 1024;
-constexpr quint64 kDefaultInstructionLimit = 100'000'000;
+constexpr quint64 kDefaultInstructionLimit = 300'000'000;
 constexpr quint64 kMaxInstructionLimit = 1'000'000'000'000;
 
 struct TrialSettings {
     quint64 instructionLimit = kDefaultInstructionLimit;
-    int timeLimitMs = 30'000;  // only so that nothing runs for ever; the instruction limit is the rule
-    int bits = 32;             // 32 or 64: how the code is called
+    int timeLimitMs = 30'000;       // only so that nothing runs for ever; the instruction limit is the rule
+    int bits = 32;                  // 32 or 64: how the code is called
+    bool everyInstruction = false;  // watch every instruction: slow; what the usual block by block watch is held to
     QString emulatorLibrary = DefaultUnicornLibrary();
 };
 
@@ -83,7 +87,9 @@ struct TrialResult {
     MemoryAccess faultAccess = MemoryAccess::Read;
     int interrupt = -1;   // TrialEnd::Interrupt: its number
     QString instruction;  // TrialEnd::Privileged: its name, as "cli" or "mov cr"
-    QString detail;       // TrialEnd::Interrupt: why the CPU raised it, when it is one the code did not ask for
+    QString detail;       // TrialEnd::Interrupt: why the CPU raised it, when it is one the code did not ask for;
+                          // TrialEnd::SystemCall and Unmodeled: what happened
+    QStringList notes;    // what the call met on its way that the report tells (Russian)
     quint64 instructions = 0;
     quint64 instructionLimit = 0;
     quint64 arguments[kCallParamCount] = {};  // as passed; a buffer's address for a buffer

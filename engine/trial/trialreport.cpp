@@ -95,6 +95,9 @@ QString EndText(const TrialResult &r) {
                 .arg(r.instructions);
         case TrialEnd::EmulatorFailure:
             return QStringLiteral("эмулятор остановил выполнение: %1").arg(r.emulatorMessage);
+        case TrialEnd::SystemCall:
+        case TrialEnd::Unmodeled:
+            return r.detail;
     }
     return {};
 }
@@ -268,6 +271,10 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
                         .arg(Hex32(r.mxcsrBefore), Hex32(r.mxcsrAfter)));
     }
 
+    if (!r.notes.isEmpty()) {
+        text += QStringLiteral("\nПо пути:\n");
+        for (const QString &note : r.notes) text += QStringLiteral("  %1\n").arg(note);
+    }
     if (!warnings.isEmpty()) {
         text += QStringLiteral("\nПредупреждения:\n");
         for (SourceWarning w : warnings) text += QStringLiteral("  %1\n").arg(WarningText(w, codeSize));

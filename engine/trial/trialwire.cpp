@@ -52,6 +52,7 @@ void Fields(Stream &s, Result &r) {
     s &r.interrupt;
     s &r.instruction;
     s &r.detail;
+    s &r.notes;
     s &r.instructions;
     s &r.instructionLimit;
     for (auto &argument : r.arguments) s &argument;

@@ -22,6 +22,9 @@ constexpr int kPollMs = 25;
 constexpr int kGraceMs = 10'000;
 // What is kept of the worker's standard error: enough for the emulator's last words.
 constexpr qsizetype kMaxWorkerErrors = 4096;
+// The worker's first byte once the emulator has run a call: whatever ends the worker after it, ends it while the
+// emulator runs the code tried.
+constexpr char kReady = 'R';
 
 QString Failure(const QString &library, const QString &what) {
     return QStringLiteral(
@@ -56,9 +59,10 @@ bool WriteAll(int fd, const QByteArray &bytes) {
 int RunTrialWorker(int in, int out, const QString &library) {
     TrialSettings settings;
     settings.emulatorLibrary = library;
-    // Loaded and made ready while the program that started the worker still assembles; a failure is told
-    // by TrialCall.
-    TrialCall(QByteArray::fromHex("C21000"), {}, settings);  // ret 16
+    // Loaded and made ready while the program that started the worker still assembles (a failure is told by
+    // TrialCall); once a call returned, the program is told, so that a crash from then on is the emulator's own.
+    const TrialResult first = TrialCall(QByteArray::fromHex("C21000"), {}, settings);  // ret 16
+    if (first.returned() && !WriteAll(out, QByteArray(1, kReady))) return 2;
 
     QByteArray input;
     TrialRequest request;
@@ -113,6 +117,7 @@ TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &par
 }
 
 void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params, int bits) {
+    bits_ = bits;
     const QByteArray request =
         EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs, bits});
     if (forked_) {
@@ -160,23 +165,34 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
         keepErrors();
         return ForkedEnd{process_->exitStatus() == QProcess::CrashExit, process_->exitCode()};
     };
+    // The answer, past the byte that tells the emulator ran its first call.
+    const auto answer = [&output] { return output.startsWith(kReady) ? output.mid(1) : output; };
     while (readSome()) {
-        if (TrialResultComplete(output)) break;  // the answer is whole; the worker's end is not waited for
+        if (TrialResultComplete(answer())) break;  // the answer is whole; the worker's end is not waited for
         if (stop.stop_requested() || deadline.hasExpired()) {
             end(true);
             if (stop.stop_requested()) {
                 *cancelled = true;
                 return result;
             }
+            const int seconds = (settings_.timeLimitMs + kGraceMs) / 1000;
+            if (output.startsWith(kReady)) {
+                // It was running the code tried: the emulator's failure, no verdict.
+                result.end = TrialEnd::EmulatorFailure;
+                result.bits = bits_;
+                result.instructionLimit = settings_.instructionLimit;
+                result.emulatorMessage =
+                    QStringLiteral("эмулятор процессора не закончил проверку этого кода за %1 с").arg(seconds);
+                return result;
+            }
             result.error =
-                Failure(settings_.emulatorLibrary,
-                        QStringLiteral("эмулятор не ответил за %1 с.").arg((settings_.timeLimitMs + kGraceMs) / 1000));
+                Failure(settings_.emulatorLibrary, QStringLiteral("эмулятор не ответил за %1 с.").arg(seconds));
             return result;
         }
     }
-    if (TrialResultComplete(output)) {
+    if (TrialResultComplete(answer())) {
         if (forked_) EndForkedWorker(forked_, true);  // it ends as soon as the answer is out
-        if (!DecodeTrialResult(output, &result)) {
+        if (!DecodeTrialResult(answer(), &result)) {
             result = {};
             result.error =
                 Failure(settings_.emulatorLibrary, QStringLiteral("программа проверки дала неверный ответ."));
@@ -184,13 +200,24 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
         return result;
     }
     const ForkedEnd ended = end(false);
-    if (TrialResultComplete(output) && ended.code == 0 && !ended.crashed && DecodeTrialResult(output, &result))
+    if (TrialResultComplete(answer()) && ended.code == 0 && !ended.crashed && DecodeTrialResult(answer(), &result))
         return result;
     result = {};
     // Unicorn could not get the memory the check had found (another program took it since): it said so and
     // ended the worker. That is a shortage, not a damaged library.
     if (!ended.crashed && errors.contains(kUnicornOutOfMemory)) {
         result.error = EmulatorOutOfMemory(settings_.emulatorLibrary);
+        return result;
+    }
+    if (ended.crashed && output.startsWith(kReady)) {
+        // The emulator ran its first call and broke down on this code: a failure of the emulator, no verdict.
+        result.end = TrialEnd::EmulatorFailure;
+        result.bits = bits_;
+        result.instructionLimit = settings_.instructionLimit;
+        result.emulatorMessage = QStringLiteral(
+                                     "эмулятор процессора аварийно завершился на этом коде (%1); это его собственный "
+                                     "сбой, а не приговор коду")
+                                     .arg(platform::SignalName(ended.code));
         return result;
     }
     if (ended.crashed) {

@@ -40,6 +40,7 @@ private:
     std::unique_ptr<QProcess> process_;
     ForkedTrialWorker forked_;
     QString startError_;
+    int bits_ = 32;  // of the call sent
 };
 
 // What the worker does, in the worker program and in a forked worker: loads

@@ -15,10 +15,10 @@ constexpr Named kPrivileged[] = {{0xF4, "hlt"}, {0xFA, "cli"}, {0xFB, "sti"}, {0
                                  {0xEC, "in"},  {0xED, "in"},  {0xE6, "out"}, {0xE7, "out"},  {0xEE, "out"},
                                  {0xEF, "out"}, {0x6C, "ins"}, {0x6D, "ins"}, {0x6E, "outs"}, {0x6F, "outs"}};
 // After 0F.
-constexpr Named kPrivileged0F[] = {{0x05, "syscall"}, {0x06, "clts"},     {0x07, "sysret"},  {0x08, "invd"},
-                                   {0x09, "wbinvd"},  {0x20, "mov cr"},   {0x22, "mov cr"},  {0x21, "mov dr"},
-                                   {0x23, "mov dr"},  {0x24, "mov tr"},   {0x26, "mov tr"},  {0x30, "wrmsr"},
-                                   {0x32, "rdmsr"},   {0x34, "sysenter"}, {0x35, "sysexit"}, {0x37, "getsec"}};
+constexpr Named kPrivileged0F[] = {{0x06, "clts"},   {0x07, "sysret"},  {0x08, "invd"},   {0x09, "wbinvd"},
+                                   {0x20, "mov cr"}, {0x22, "mov cr"},  {0x21, "mov dr"}, {0x23, "mov dr"},
+                                   {0x24, "mov tr"}, {0x26, "mov tr"},  {0x30, "wrmsr"},  {0x32, "rdmsr"},
+                                   {0x33, "rdpmc"},  {0x35, "sysexit"}, {0x37, "getsec"}};
 // 0F 01 with a register form, by the whole ModRM byte (F0–F7, lmsw, by its reg field).
 constexpr Named kPrivileged0F01[] = {
     {0xC1, "vmcall"}, {0xC2, "vmlaunch"}, {0xC3, "vmresume"}, {0xC4, "vmxoff"}, {0xC8, "monitor"}, {0xC9, "mwait"},
@@ -130,6 +130,7 @@ Decoded Decode(const quint8 *bytes, quint32 size, bool long64) {
     const quint8 op = bytes[i];
     if (op != 0x0F) {
         d.privileged = Find(kPrivileged, op);
+        if (op == 0xCD && i + 1 < size && bytes[i + 1] == 0x2E) d.systemCall = "int 2Eh";
         // A one-byte opcode the emulator refuses is no instruction, unless it starts a VEX, EVEX or XOP form.
         const quint8 next = i + 1 < size ? bytes[i + 1] : 0;
         const bool extended = ((op == 0xC4 || op == 0xC5 || op == 0x62) && (long64 || next >= 0xC0)) ||
@@ -152,9 +153,10 @@ Decoded Decode(const quint8 *bytes, quint32 size, bool long64) {
         }
     } else {
         d.privileged = Find(kPrivileged0F, op2);
+        d.systemCall = op2 == 0x05 ? "syscall" : op2 == 0x34 ? "sysenter" : nullptr;
     }
     d.kind = In(op2, {0x0B, 0xB9, 0xFF}) ? Kind::Undefined : Kind::Unsupported;
-    if (d.privileged || d.kind == Kind::Undefined) return d;
+    if (d.privileged || d.systemCall || d.kind == Kind::Undefined) return d;
 
     const bool threeByte = op2 == 0x38 || op2 == 0x3A;
     const quint8 map = threeByte ? op2 : 0x0F;
@@ -172,6 +174,45 @@ Decoded Decode(const quint8 *bytes, quint32 size, bool long64) {
     if (mxcsr && d.memory && (d.reg == 1 || d.reg == 2)) d.mxcsrOffset = d.reg == 1 ? 24 : 0;
     d.aligned16 = aligned && d.memory;
     return d;
+}
+
+bool BreaksTheEmulator(const quint8 *bytes, quint32 size, bool long64) {
+    bool lock = false;
+    quint32 i = 0;
+    for (; i < size; ++i) {
+        const quint8 b = bytes[i];
+        if (b == 0xF0)
+            lock = true;
+        else if (!(In(b, {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF2, 0xF3}) ||
+                   (long64 && (b & 0xF0) == 0x40)))
+            break;
+    }
+    if (i + 1 >= size) return false;
+    const quint8 op = bytes[i];
+    const quint8 modrm = bytes[i + 1];
+    const int reg = (modrm >> 3) & 7;
+    const bool memory = modrm < 0xC0;
+    if (op == 0xFF && !memory && (reg == 3 || reg == 5)) return true;  // call far, jmp far: only from memory
+    if (!lock) return false;
+    // What a lock prefix may stand before: add, or, adc, sbb, and, sub, xor, xchg, inc, dec, not, neg, bts, btr,
+    // btc, cmpxchg, cmpxchg8b, cmpxchg16b, xadd, each with a memory destination.
+    bool lockable = false;
+    if (op == 0x0F) {
+        if (i + 2 >= size) return false;
+        const quint8 op2 = bytes[i + 1];
+        const quint8 modrm2 = bytes[i + 2];
+        const int reg2 = (modrm2 >> 3) & 7;
+        lockable = modrm2 < 0xC0 && (In(op2, {0xAB, 0xB3, 0xBB, 0xB0, 0xB1, 0xC0, 0xC1}) ||
+                                     (op2 == 0xBA && reg2 >= 5) || (op2 == 0xC7 && reg2 == 1));
+    } else {
+        lockable = memory && (op < 0x34 && (op & 7) < 2 && op != 0x38 && op != 0x39 ? true
+                              : Between(op, 0x80, 0x83)                             ? reg != 7
+                              : op == 0x86 || op == 0x87                            ? true
+                              : op == 0xFE || op == 0xFF                            ? reg < 2
+                              : op == 0xF6 || op == 0xF7                            ? reg == 2 || reg == 3
+                                                                                    : false);
+    }
+    return !lockable;
 }
 
 }  // namespace x86

@@ -36,9 +36,15 @@ struct Decoded {
     bool aligned16 = false;            // an SSE form whose memory operand must be 16-byte aligned
     int mxcsrOffset = -1;              // ldmxcsr (0) or fxrstor (24): where it reads the new MXCSR
     const char *privileged = nullptr;  // the name of an instruction a user-mode program may not run
+    const char *systemCall = nullptr;  // syscall, sysenter or int 2Eh: a call into the kernel
 };
 
 // long64: the bytes are 64-bit code.
 Decoded Decode(const quint8 *bytes, quint32 size, bool long64 = false);
+
+// A form every processor refuses with #UD that this emulator fails on as it
+// translates it: a lock prefix on an instruction that takes none (or on one
+// without a memory destination), call far or jmp far with a register.
+bool BreaksTheEmulator(const quint8 *bytes, quint32 size, bool long64);
 
 }  // namespace x86
