@@ -99,7 +99,7 @@ QByteArray EncodeTrialRequest(const TrialRequest &request) {
     QByteArray bytes;
     QDataStream s(&bytes, QIODevice::WriteOnly);
     s << kRequestMagic << request.code << request.params << request.instructionLimit << qint32(request.timeLimitMs)
-      << qint32(request.bits);
+      << qint32(request.bits) << request.everyInstruction;
     return bytes;
 }
 
@@ -107,7 +107,8 @@ bool DecodeTrialRequest(const QByteArray &bytes, TrialRequest *request) {
     QDataStream s(bytes);
     quint32 magic = 0;
     qint32 time = 0, bits = 0;
-    s >> magic >> request->code >> request->params >> request->instructionLimit >> time >> bits;
+    s >> magic >> request->code >> request->params >> request->instructionLimit >> time >> bits >>
+        request->everyInstruction;
     request->timeLimitMs = time;
     request->bits = bits == 64 ? 64 : 32;
     return s.status() == QDataStream::Ok && magic == kRequestMagic;

@@ -13,6 +13,7 @@ struct TrialRequest {
     quint64 instructionLimit = kDefaultInstructionLimit;
     int timeLimitMs = 0;
     int bits = 32;  // how the code is called: 32 or 64
+    bool everyInstruction = false;
 };
 
 QByteArray EncodeTrialRequest(const TrialRequest &request);

@@ -71,6 +71,7 @@ int RunTrialWorker(int in, int out, const QString &library) {
     settings.instructionLimit = request.instructionLimit;
     settings.timeLimitMs = request.timeLimitMs;
     settings.bits = request.bits;
+    settings.everyInstruction = request.everyInstruction;
     const TrialResult result = TrialCall(request.code, request.params, settings);
     return WriteAll(out, EncodeTrialResult(result)) ? 0 : 2;
 }
@@ -118,8 +119,8 @@ TrialResult TrialWorker::Run(const QByteArray &code, const QList<CallParam> &par
 
 void TrialWorker::Send(const QByteArray &code, const QList<CallParam> &params, int bits) {
     bits_ = bits;
-    const QByteArray request =
-        EncodeTrialRequest({code, params, settings_.instructionLimit, settings_.timeLimitMs, bits});
+    const QByteArray request = EncodeTrialRequest(
+        {code, params, settings_.instructionLimit, settings_.timeLimitMs, bits, settings_.everyInstruction});
     if (forked_) {
         SendToForkedWorker(forked_, request);  // a worker that is gone is told of by Receive
         return;
