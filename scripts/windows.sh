@@ -9,10 +9,12 @@
 # NASM for Windows: NASM_WINDOWS_EXE, else ../shared/windows/nasm.exe, else built
 # from Debian's nasm source (minutes).
 # The emulator for the trial, unicorn.dll (Unicorn 2.0.1.post1): UNICORN_WINDOWS_DLL,
-# else ../shared/windows/unicorn.dll, else built by scripts/windows/build-unicorn.sh
-# from UNICORN_WINDOWS_SOURCE (else ../shared/windows/unicorn-2.0.1.post1-src.tar.xz)
-# into build/windows-deps (about a minute); UNICORN_WINDOWS_BUILD=1 builds it so
-# even when a DLL is at hand.
+# else built by scripts/windows/build-unicorn.sh from UNICORN_WINDOWS_SOURCE (else
+# ../shared/windows/unicorn-2.0.1.post1-src.tar.xz) into build/windows-deps, with
+# scripts/windows/unicorn-mingw-vfree.patch (about a minute; kept until the source or
+# the patch changes). The prebuilt ../shared/windows/unicorn.dll is not taken: it
+# frees memory from __mingw_aligned_malloc with VirtualFree, which corrupts the heap
+# as engines are closed.
 # SKIP_APT=1 skips the packages; WINDOWS_TESTS=1 builds the tests too (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,8 +43,9 @@ if [ "${SKIP_APT:-0}" != 1 ]; then
   packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine64 nsis zip xz-utils git)
   if [ "$need_source_build" = 1 ]; then packages+=(dpkg-dev perl python3 gcc-mingw-w64-x86-64-win32); fi
-  # Unicorn's build runs QEMU's configure, which needs pkg-config and binutils' strings.
-  packages+=(pkg-config binutils)
+  # Unicorn's build runs QEMU's configure, which needs pkg-config and binutils' strings; patch
+  # applies the project's change to it.
+  packages+=(pkg-config binutils patch)
   scripts/setup.sh "${packages[@]}"
 fi
 WINE="${WINE:-/usr/lib/wine/wine64}"
@@ -124,23 +127,28 @@ fi
 
 phase "Unicorn for Windows"
 UNICORN_SOURCE="${UNICORN_WINDOWS_SOURCE:-$SHARED/unicorn-2.0.1.post1-src.tar.xz}"
-if [ "${UNICORN_WINDOWS_BUILD:-0}" = 1 ]; then
-  scripts/windows/build-unicorn.sh "$UNICORN_SOURCE" "$DEPS/unicorn"
-  UNICORN_DLL="$DEPS/unicorn/unicorn.dll"
-elif [ -n "${UNICORN_WINDOWS_DLL:-}" ]; then
+if [ -n "${UNICORN_WINDOWS_DLL:-}" ]; then
   UNICORN_DLL="$UNICORN_WINDOWS_DLL"
-elif [ -f "$SHARED/unicorn.dll" ]; then
-  UNICORN_DLL="$SHARED/unicorn.dll"
 else
-  [ -f "$DEPS/unicorn/unicorn.dll" ] || scripts/windows/build-unicorn.sh "$UNICORN_SOURCE" "$DEPS/unicorn"
+  # Built again when the source, the patch or the build script changes.
+  made_from=$( (sha256sum scripts/windows/build-unicorn.sh scripts/windows/unicorn-mingw-vfree.patch | cut -d' ' -f1
+    if [ -d "$UNICORN_SOURCE" ]; then realpath "$UNICORN_SOURCE"; else sha256sum "$UNICORN_SOURCE" | cut -d' ' -f1; fi) |
+    paste -sd' ')
+  if [ ! -f "$DEPS/unicorn/unicorn.dll" ] || [ "$(cat "$DEPS/unicorn/made-from" 2>/dev/null)" != "$made_from" ]; then
+    scripts/windows/build-unicorn.sh "$UNICORN_SOURCE" "$DEPS/unicorn"
+    echo "$made_from" >"$DEPS/unicorn/made-from"
+  fi
   UNICORN_DLL="$DEPS/unicorn/unicorn.dll"
 fi
 [ -f "$UNICORN_DLL" ] || { echo "no unicorn.dll: $UNICORN_DLL" >&2; exit 1; }
 
 # The emulator's header alone: /usr/include must not come onto MinGW's include path.
-mkdir -p "$DEPS/unicorn-include"
-rm -rf "$DEPS/unicorn-include/unicorn"
-cp -r /usr/include/unicorn "$DEPS/unicorn-include/"
+# Copied again only when it changed, so that the engine is not rebuilt for nothing.
+if ! diff -rq /usr/include/unicorn "$DEPS/unicorn-include/unicorn" >/dev/null 2>&1; then
+  rm -rf "$DEPS/unicorn-include/unicorn"
+  mkdir -p "$DEPS/unicorn-include"
+  cp -r /usr/include/unicorn "$DEPS/unicorn-include/"
+fi
 
 configure() {  # build folder, then extra options
   local dir="$1"

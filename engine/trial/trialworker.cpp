@@ -215,10 +215,9 @@ TrialResult TrialWorker::Receive(std::stop_token stop, bool *cancelled) {
         result.end = TrialEnd::EmulatorFailure;
         result.bits = bits_;
         result.instructionLimit = settings_.instructionLimit;
-        result.emulatorMessage = QStringLiteral(
-                                     "эмулятор процессора аварийно завершился на этом коде (%1); это его собственный "
-                                     "сбой, а не приговор коду")
-                                     .arg(platform::SignalName(ended.code));
+        result.emulatorMessage =
+            QStringLiteral("эмулятор процессора аварийно завершился на этом коде (%1): это его собственный сбой")
+                .arg(platform::SignalName(ended.code));
         return result;
     }
     if (ended.crashed) {

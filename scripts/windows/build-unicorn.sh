@@ -3,7 +3,10 @@
 # Unicorn's own source: version 2.0.1.post1, the one Debian 12 ships as
 # libunicorn2, so that Linux and Windows emulate alike. x86 guests only; 64-bit
 # Windows; libgcc and winpthread linked in, so that the DLL needs only
-# KERNEL32.dll and msvcrt.dll. No patch to Unicorn. About a minute on two cores.
+# KERNEL32.dll and msvcrt.dll. One patch, unicorn-mingw-vfree.patch beside this
+# script: with MinGW, Unicorn takes aligned blocks from __mingw_aligned_malloc but
+# gives them back with VirtualFree, which corrupts the heap as engines are closed
+# (a process faulted in about its eighth engine). About a minute on two cores.
 #   scripts/windows/build-unicorn.sh SOURCE DEST
 # SOURCE: Unicorn's 2.0.1.post1 source, a tarball (git archive of the tag) or
 # an unpacked tree; DEST: the folder that gets unicorn.dll and, beside it,
@@ -17,17 +20,18 @@ WORK="$DEST/build-unicorn"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 
+mkdir "$WORK/src"
 if [ -d "$SOURCE" ]; then
-  SRC="$SOURCE"
+  cp -r "$SOURCE" "$WORK/src/"  # the patch goes into a copy
 else
-  mkdir "$WORK/src"
   tar -xf "$SOURCE" -C "$WORK/src"
-  SRC="$(dirname "$(ls "$WORK"/src/*/CMakeLists.txt "$WORK"/src/CMakeLists.txt 2>/dev/null | sed -n 1p)")"
 fi
+SRC="$(dirname "$(ls "$WORK"/src/*/CMakeLists.txt 2>/dev/null | sed -n 1p)")"
 grep -q 'set(UNICORN_VERSION_PATCH 1)' "$SRC/CMakeLists.txt" 2>/dev/null || {
   echo "not Unicorn 2.0.1: $SOURCE" >&2
   exit 1
 }
+patch -s -d "$SRC" -p1 <"$(dirname "$0")/unicorn-mingw-vfree.patch"
 
 # CMake's MinGW platform would name the library libunicorn.dll: the prefix is
 # dropped right after Unicorn's project(), so that the DLL's export name agrees.

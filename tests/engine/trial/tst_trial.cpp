@@ -199,14 +199,7 @@ private slots:
         TrialSettings settings;
         settings.instructionLimit = limit;
         settings.bits = source.startsWith(u"bits 64") ? 64 : 32;
-#ifdef Q_OS_WIN
-        // Unicorn 2.0.1's DLL faults in about the ninth engine one process opens; the programs give every trial a
-        // worker of its own, and so do these rows.
-        bool cancelled = false;
-        const TrialResult r = TrialWorker(settings).Run(a.code, parsed.params, {}, &cancelled);
-#else
         const TrialResult r = TrialCall(a.code, parsed.params, settings);
-#endif
         QVERIFY2(r, qPrintable(r.error));
         const QString report = TrialReportText(r, a.listing, CheckSource(source, a.code.size()), a.code.size());
         for (const QString &part : expected.split(u"||"_s)) QVERIFY2(report.contains(part), qPrintable(report));
@@ -240,17 +233,8 @@ private slots:
 #ifdef Q_OS_WIN
         if (!LoadEmulator()) QSKIP("this Windows build carries no unicorn.dll: nothing to emulate with");
 #endif
-#ifdef Q_OS_WIN  // through workers, as the calls above: fewer limits, for the time a worker takes to start there
-        constexpr quint64 kStep = 23;
-        const auto call = [&a](const TrialSettings &settings) {
-            bool cancelled = false;
-            return TrialWorker(settings).Run(a.code, {}, {}, &cancelled);
-        };
-#else
-        constexpr quint64 kStep = 5;
         const auto call = [&a](const TrialSettings &settings) { return TrialCall(a.code, {}, settings); };
-#endif
-        for (quint64 limit = 1; limit < 170; limit += kStep) {
+        for (quint64 limit = 1; limit < 170; limit += 5) {
             TrialSettings blocks, each;
             blocks.bits = each.bits = bits;
             blocks.instructionLimit = each.instructionLimit = limit;
