@@ -123,25 +123,21 @@ QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &sour
 }
 
 // A product's run: the bytes, with the mistakes they would carry into the VB
-// program in the outcome's warnings. The mode is told by what NASM did: the
-// listing shows the directives of included files and expanded macros too.
-// The mode NASM made the code in goes to mode when given.
+// program in the outcome's warnings. The mode is told by what NASM did, as its
+// listing shows it, with included files and expanded macros. The mode NASM
+// made the code in goes to mode when given.
 AssemblerOutput AssembleProduct(const QString &source, const QString &documentPath, const RunRequest &request,
                                 bool module, CodeMode *mode = nullptr) {
     RunRequest listed = RequestFor(documentPath, request);
-    QList<int> modes;
+    AssembledModes modes;
     listed.readListing = [&modes](QIODevice &listing) {
-        ReadListing(listing, [&modes](const ListingRow &row) {
-            if (row.text.contains(u"bits"_s, Qt::CaseInsensitive) || row.text.contains(u"use"_s, Qt::CaseInsensitive))
-                modes += ModeDirectives(row.text);
-            return true;
-        });
+        ReadListing(listing, [&modes](const ListingRow &row) { return modes.Add(row), true; });
         return QString();
     };
     AssemblerOutput run = AssemblerRun(source, documentPath, listed);
     if (!run.outcome.ok()) return run;
-    if (mode) *mode = CodeModeOf(source, modes);
-    run.outcome.warnings = ProductWarnings(CheckSource(source, run.bytes.size(), modes), run.bytes.size(), module);
+    if (mode) *mode = modes.Mode();
+    run.outcome.warnings = ProductWarnings(CheckSource(modes, run.bytes.size()), run.bytes.size(), module);
     return run;
 }
 
@@ -246,8 +242,8 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome)};
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
-    QList<SourceWarning> warnings = CheckSource(source, run.bytes.size(), listing);
-    // Code with bits 64 is called as 64-bit Office calls it; the warnings about the BAS module do not apply.
+    QList<SourceWarning> warnings = CheckSource(listing, run.bytes.size());
+    // 64-bit code is called as 64-bit Office calls it; the warnings about the BAS module do not apply.
     const int bits = warnings.contains(SourceWarning::Mode64) ? 64 : 32;
     if (bits == 64)
         warnings.removeIf(

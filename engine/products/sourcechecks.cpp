@@ -1,48 +1,5 @@
 #include "products/sourcechecks.h"
 
-#include <QRegularExpression>
-#include <QStringList>
-
-#include <algorithm>
-
-namespace {
-
-// The line without its comment and with its strings blanked, so that words
-// in them are never taken for directives.
-QString CodePart(QStringView line) {
-    QString code;
-    QChar quote;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const QChar c = line[i];
-        if (!quote.isNull()) {
-            if (c == u'\\' && quote == u'`')
-                ++i;  // backquoted strings have escapes
-            else if (c == quote)
-                quote = QChar();
-            code += u' ';
-        } else if (c == u';') {
-            break;
-        } else {
-            if (c == u'\'' || c == u'"' || c == u'`') quote = c;
-            code += c;
-        }
-    }
-    return code;
-}
-
-}  // namespace
-
-QList<int> ModeDirectives(const QString &text) {
-    static const QRegularExpression directive(QStringLiteral(R"(^\s*\[?\s*(?:bits\s+([^\s\]]+)|use(16|32|64)\b))"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    QList<int> widths;
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        const QRegularExpressionMatch m = directive.match(CodePart(line));
-        if (m.hasMatch()) widths << (m.capturedView(1).isNull() ? m.capturedView(2) : m.capturedView(1)).toInt();
-    }
-    return widths;
-}
-
 int ModeWidth(CodeMode mode) {
     switch (mode) {
         case CodeMode::Bits16:
@@ -57,35 +14,32 @@ int ModeWidth(CodeMode mode) {
     return 0;
 }
 
-CodeMode CodeModeOf(const QString &source, QList<int> listedModes) {
-    QList<int> &modes = listedModes;
-    modes += ModeDirectives(source);
-    if (modes.isEmpty()) return CodeMode::Bits16;
-    std::sort(modes.begin(), modes.end());
-    if (modes.constFirst() != modes.constLast()) return CodeMode::Unknown;
+void AssembledModes::Add(const ListingRow &row) {
+    last_ = row.bits;
+    if (row.size > 0) bytes_ |= Bit(row.bits);
+}
+
+CodeMode AssembledModes::Mode() const {
+    unsigned modes = Modes();
+    if (modes & Bit(0)) modes = (modes & ~Bit(0)) | Bit(16);  // NASM's default
     for (const CodeMode mode : {CodeMode::Bits16, CodeMode::Bits32, CodeMode::Bits64})
-        if (ModeWidth(mode) == modes.constFirst()) return mode;
+        if (modes == Bit(ModeWidth(mode))) return mode;
     return CodeMode::Unknown;
 }
 
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing) {
-    QList<int> modes;
-    for (const ListingRow &row : listing) modes += ModeDirectives(row.text);
-    return CheckSource(source, codeSize, modes);
-}
-
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, QList<int> modes) {
-    modes += ModeDirectives(source);
+QList<SourceWarning> CheckSource(const AssembledModes &modes, qsizetype codeSize) {
     QList<SourceWarning> warnings;
-    if (modes.isEmpty()) warnings << SourceWarning::NoModeDirective;
-    if (modes.contains(64)) warnings << SourceWarning::Mode64;
+    if (modes.ByDefault()) warnings << SourceWarning::NoModeDirective;
+    if (modes.Has64()) warnings << SourceWarning::Mode64;
     if (codeSize > kMaxCodeForVbLine) warnings << SourceWarning::TooLongForVb;
     if (codeSize == 0) warnings << SourceWarning::NoCode;
     return warnings;
 }
 
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize) {
-    return CheckSource(source, codeSize, QList<int>());
+QList<SourceWarning> CheckSource(const QList<ListingRow> &listing, qsizetype codeSize) {
+    AssembledModes modes;
+    for (const ListingRow &row : listing) modes.Add(row);
+    return CheckSource(modes, codeSize);
 }
 
 QString WarningText(SourceWarning warning, qsizetype codeSize) {

@@ -24,27 +24,32 @@ enum class CodeMode { Unknown, Bits16, Bits32, Bits64 };
 // 16, 32, 64, or 0 for Unknown.
 int ModeWidth(CodeMode mode);
 
-// The mode of a run's code: the one width the mode directives of the source
-// and of its listing name (listedModes: ModeDirectives of the listing's rows),
-// 16 bits when there is none (NASM's default), and Unknown when they name
-// several or one that is not a number.
-CodeMode CodeModeOf(const QString &source, QList<int> listedModes);
+// The modes NASM assembled a run's bytes in, gathered from the rows of its
+// listing in their order. What counts is what the assembler did: a bits
+// directive in a false %if, or in a macro never called, makes nothing; one
+// that a %define or a macro wrote does.
+class AssembledModes {
+public:
+    void Add(const ListingRow &row);
+    // The one mode of the bytes (for code without bytes, the mode NASM ended
+    // in); Unknown when they were assembled in several.
+    CodeMode Mode() const;
+    // Some bytes were assembled in NASM's default 16-bit mode, before any
+    // directive; or in 64-bit mode.
+    bool ByDefault() const { return Modes() & Bit(0); }
+    bool Has64() const { return Modes() & Bit(64); }
+
+private:
+    static constexpr unsigned Bit(int bits) { return 1u << bits / 16; }
+    unsigned Modes() const { return bytes_ ? bytes_ : Bit(last_); }
+    unsigned bytes_ = 0;  // a bit for each mode some bytes were assembled in
+    int last_ = 0;
+};
 
 // Warnings in the order the user reads them. codeSize is the assembled size.
-// Only the source itself is searched for a mode directive, so one kept in an
-// %include'd file is not seen and NoModeDirective is told wrongly; the
-// overload that takes the listing of the same run sees the included and
-// macro-expanded lines too.
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize);
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, const QList<ListingRow> &listing);
-// The same with the widths the listing's directives name (ModeDirectives of its rows).
-QList<SourceWarning> CheckSource(const QString &source, qsizetype codeSize, QList<int> listedModes);
+QList<SourceWarning> CheckSource(const AssembledModes &modes, qsizetype codeSize);
+// The same for a listing whole.
+QList<SourceWarning> CheckSource(const QList<ListingRow> &listing, qsizetype codeSize);
 
 // Russian text of a warning; codeSize is told for TooLongForVb.
 QString WarningText(SourceWarning warning, qsizetype codeSize);
-
-// The processor modes the text names outside comments and strings, one
-// width (16, 32, 64; 0 when not a number) for each statement bits N, [bits N],
-// use16, use32 or use64, in any case. use32 after a section name is no such
-// statement: the flat format ignores it.
-QList<int> ModeDirectives(const QString &text);

@@ -19,7 +19,8 @@ QStringList AssemblerArguments(const QString &source, const QString &output, con
     // NASM puts the include folder before the file name as it stands.
     if (!includeFolder.isEmpty())
         arguments << QStringLiteral("-I") << (includeFolder.endsWith(u'/') ? includeFolder : includeFolder + u'/');
-    if (!listing.isEmpty()) arguments << QStringLiteral("-l") << listing;
+    // The expanded listing shows what the assembler was given, which tells the mode of every byte.
+    if (!listing.isEmpty()) arguments << QStringLiteral("-l") << listing << QStringLiteral("-Lfe");
     return arguments;
 }
 

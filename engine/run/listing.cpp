@@ -43,6 +43,7 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
 
     ListingRow row;
     row.line = m.capturedView(1).toInt();
+    bool continues = false;
     if (m.capturedLength(2)) {
         row.offset = m.capturedView(2).toLongLong(nullptr, 16);
         row.bytes = QByteArray::fromHex(hex.toLatin1());
@@ -54,15 +55,45 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         } else {
             row.size = row.bytes.size() + m.capturedLength(4) / 2;  // "??" is a reserved byte
         }
-        continued_ = !m.capturedView(7).isEmpty();
-    } else {
-        continued_ = false;
+        continues = !m.capturedView(7).isEmpty();
     }
     const qsizetype levelColumn = m.capturedEnd(1) + 1 + kLevelColumn;
     static const QRegularExpression level(QStringLiteral(R"(<(\d+)>)"));
     const QRegularExpressionMatch lm = level.match(line.mid(levelColumn, kLevelWidth));
     row.level = lm.hasMatch() ? lm.capturedView(1).toInt() : 0;
     row.text = line.mid(levelColumn + kLevelWidth + 1).toString();
+
+    // A line the assembler saw comes right after its source line, as ";;; " and what the preprocessor made of it;
+    // it carries the bytes. A source line that merely starts so is told apart by having no source line before it.
+    constexpr QStringView kExpanded = u" ;;; ";
+    const bool expanded =
+        unexpanded_ && *unexpanded_ == std::pair(row.line, row.level) && row.text.startsWith(kExpanded);
+    if (expanded) {
+        unexpanded_.reset();
+        const QStringView assembled = QStringView(row.text).sliced(kExpanded.size());
+        if (const int bits = ModeSetBy(assembled)) bits_ = bits;
+        row.bits = bits_;
+        // The mode and the bytes go to the row that shows the line: its own source line, or for NASM's own
+        // macros (which the listing leaves out) the line that called them.
+        if (pending_ && pending_->offset < 0) {
+            pending_->bits = bits_;
+            if (row.offset < 0) return std::nullopt;
+            pending_->offset = row.offset;
+            pending_->bytes = std::move(row.bytes);
+            pending_->repeat = row.repeat;
+            pending_->size = row.size;
+            continued_ = continues;
+            return std::nullopt;
+        }
+        if (row.offset < 0) return std::nullopt;
+        row.text = assembled.toString();
+    } else {
+        unexpanded_ = std::pair(row.line, row.level);
+        row.bits = bits_;
+        // NASM's own macros (bits, align, section…) are numbered line 0; a plain listing leaves them out.
+        if (row.line == 0 && row.level > 0) return continued_ = false, std::nullopt;
+    }
+    continued_ = continues;
     if (row.level == 0) {
         documentLine_ = row.line;
         // A %rep block is listed at its %endrep; its copies carry the document's own line numbers.
@@ -124,4 +155,11 @@ QString ListingText(const QList<ListingRow> &rows) {
     QString text;
     for (const ListingRow &row : rows) text += ListingRowText(row);
     return text;
+}
+
+int ModeSetBy(QStringView assembled) {
+    static const QRegularExpression directive(QStringLiteral(R"(^\s*\[\s*bits\s+(16|32|64)\s*\])"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = directive.match(assembled);
+    return m.hasMatch() ? m.capturedView(1).toInt() : 0;
 }

@@ -6,10 +6,16 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QIODevice;
 
-// NASM's listing (-l): which source line made which bytes.
+// NASM's listing (-l with -Lfe): which source line made which bytes, and in
+// which mode. The expanded listing (-Lfe) lists each line that reached the
+// assembler a second time, as the assembler saw it (after ";;;"): only there
+// do conditional assembly, %define'd words and macros never called show for
+// what they are. The parser joins each such line to its source line, so that
+// the rows read as the plain listing's do.
 
 struct ListingRow {
     int line = 0;          // the line number in its own file: the document, an included file or a macro
@@ -20,6 +26,7 @@ struct ListingRow {
     qint64 repeat = 1;     // times, align
     qint64 size = 0;       // bytes in the output
     QString text;          // the source line as listed
+    int bits = 0;          // the mode NASM assembled the row in (16, 32, 64); 0 before any: NASM's default 16
 
     bool operator==(const ListingRow &) const = default;
 };
@@ -36,7 +43,9 @@ public:
 
 private:
     std::optional<ListingRow> pending_;
+    std::optional<std::pair<int, int>> unexpanded_;  // line and level of a source line whose expanded line may follow
     int documentLine_ = 0;
+    int bits_ = 0;
     bool repeatBlock_ = false;
     bool continued_ = false;  // the pending row's bytes go on in the next line
 };
@@ -46,7 +55,8 @@ private:
 bool ReadListing(QIODevice &file, const std::function<bool(const ListingRow &)> &take);
 
 // Rows in the listing's order; the continuation lines of a long run of bytes
-// are joined to their row, NASM's warning lines are left out.
+// and the expanded lines are joined to their row, NASM's warning lines are
+// left out.
 QList<ListingRow> ParseListing(const QString &listing);
 
 // The row that made the byte at offset, or nullptr.
@@ -58,3 +68,7 @@ QString ListingRowText(const ListingRow &row);
 
 // The whole listing so.
 QString ListingText(const QList<ListingRow> &rows);
+
+// The mode a line the assembler saw sets ([bits N], as NASM's bits, use16,
+// use32 and use64 macros write it), or 0.
+int ModeSetBy(QStringView assembled);

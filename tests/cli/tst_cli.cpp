@@ -355,6 +355,11 @@ private slots:
             .arguments = "--call r.asm -7",
             .before = {{"r.asm", "%include \"m.inc\"\nmov rax, rcx\nret\n"}, {"m.inc", "bits 64\n"}},
             .out = "^RAX = -7 \\(&HFFFFFFFFFFFFFFF9\\)\nEAX = -7 \\(&HFFFFFFF9\\)\n[\\s\\S]*Режим проверки: 64-битный"};
+        QTest::newRow("call, bits 32 where WIN64 is not defined") << Case{
+            .arguments = "--call w.asm 3 4",
+            .before = {{"w.asm",
+                        "%ifdef WIN64\nbits 64\n%else\nbits 32\n%endif\nmov eax, [esp+4]\nadd eax, [esp+8]\nret 16\n"}},
+            .out = "^EAX = 7 \\(&H00000007\\)\n[\\s\\S]*Режим проверки: 32-битный"};
         QTest::newRow("call, bad parameter")
             << Case{.arguments = "--call sum.asm 1 zz", .before = sum, .exitCode = 2, .err = "P2 \\(«zz»\\)"};
         QTest::newRow("list, include beside the document")

@@ -114,21 +114,6 @@ private slots:
         QVERIFY(codepage::Encode(text).ok());
     }
 
-    void codeModes_data() {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<CodeMode>("mode");
-        QTest::newRow("none: NASM's 16 bits") << u"nop ; bits 32\n"_s << CodeMode::Bits16;
-        QTest::newRow("bits 32 twice") << u"bits 32\n[BITS 32]\n"_s << CodeMode::Bits32;
-        QTest::newRow("use64") << u" use64\n"_s << CodeMode::Bits64;
-        QTest::newRow("two widths") << u"bits 32\nbits 64\n"_s << CodeMode::Unknown;
-        QTest::newRow("not a number") << u"bits MODE\n"_s << CodeMode::Unknown;
-    }
-    void codeModes() {
-        QFETCH(QString, source);
-        QFETCH(CodeMode, mode);
-        QCOMPARE(CodeModeOf(source, {}), mode);
-    }
-
     void errorLines_data() {
         QTest::addColumn<QString>("messages");
         QTest::addColumn<QList<int>>("lines");

@@ -158,6 +158,52 @@ private slots:
         QCOMPARE(QFileInfo::exists(doc.filePath(u"out.map"_s)), source.contains("map"));
         QCOMPARE(QDir(app.path()).entryList(QDir::Files), QStringList{u"x.inc"_s});
     }
+
+    // The mode is what NASM assembled the bytes in, however the source got there: the VBA7 module's CodeBits,
+    // and the warnings of every product, follow it.
+    void modes_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("codeBits");      // 0: several modes
+        QTest::addColumn<QString>("warnings");  // 16: NASM's default 16 bits; 64: 64-bit bytes
+        const QString code = u"mov eax, [esp+4]\nret 16\n"_s;
+        QTest::newRow("bits 32 where WIN64 is not defined")
+            << u"%ifdef WIN64\nbits 64\n%else\nbits 32\n%endif\n"_s + code << 32 << QString();
+        QTest::newRow("bits 64 in %if 0, in a macro never called; use16 in an %elif not taken")
+            << u"%if 0\nbits 64\n%endif\n%macro long 0\nbits 64\n%endmacro\n%if 1\nbits 32\n%elif 1\nuse16\n"
+               u"%endif\n"_s +
+                   code
+            << 32 << QString();
+        QTest::newRow("bits 32 in %if 0: 16-bit") << u"%if 0\nbits 32\n%endif\n"_s + code << 16 << u"16"_s;
+        QTest::newRow("bits 32 under an undefined name, in %rep 0, in a macro never called: 16-bit")
+            << u"%ifdef NOWHERE\nbits 32\n%endif\n%rep 0\nbits 32\n%endrep\n%macro m 0\nbits 32\n%endmacro\n"_s + code
+            << 16 << u"16"_s;
+        QTest::newRow("bits written by a %define") << u"%define B bits\nB 32\n"_s + code << 32 << QString();
+        QTest::newRow("in a comment, in strings, as a section attribute: 16-bit")
+            << u"section .text use32\n ;;; [bits 32]\ndb 'bits 32', \"use32\", `\\` use32`\n"_s + code << 16 << u"16"_s;
+        QTest::newRow("[BITS 16]: the user's choice")
+            << u"  [BITS 16] ; 16-bit on purpose\n"_s + code << 16 << QString();
+        QTest::newRow("bits 64 before bits 32, no bytes between") << u"bits 64\nuse32\n"_s + code << 32 << QString();
+        QTest::newRow("32-bit and 64-bit bytes") << u"bits 32\nnop\nbits 64\n"_s + code << 0 << u"64"_s;
+        QTest::newRow("empty, bits 64 at the end") << u"bits 32\nbits 64\n"_s << 64 << u"64"_s;
+        QTest::newRow("empty") << u"; nothing\n"_s << 16 << u"16"_s;
+    }
+    void modes() {
+        QFETCH(QString, source);
+        QFETCH(int, codeBits);
+        QFETCH(QString, warnings);
+        RecordingNotifier notifier;
+        const RunRequest request{REAL_NASM, oldCurrent_, {}, 0ms};
+        const Outcome hex = CreateHex(source, notifier, request, u"m.asm"_s);
+        QVERIFY2(hex.ok(), qPrintable(hex.text));
+        QString told;
+        for (const QString &warning : hex.warnings)
+            told += warning.contains(u"bits 64 (или use64)"_s) ? u"64"_s
+                    : warning.contains(u"bits 32"_s)           ? u"16"_s
+                                                               : u"?"_s;
+        QCOMPARE(told, warnings);
+        QVERIFY(CreateVba7(source, u"m.asm"_s, notifier, request).ok());
+        QVERIFY(ReadAll(u"m.vba7.bas"_s).contains("Private Const CodeBits As Long = " + QByteArray::number(codeBits)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRun)
