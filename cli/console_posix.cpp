@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr int kInterrupted = 130;  // the exit code of a second stop request
+constexpr int kInterrupted = 130;    // the exit code of a second stop request
+constexpr time_t kGraceSeconds = 5;  // how long a stopped program may take to end by itself
 
 }  // namespace
 
@@ -59,7 +60,8 @@ void PrepareConsole() {
 
 // A signal that comes again after a while ends the program at once; one that
 // comes right after the first (as `timeout` sends one to the program and one
-// to its group) is the same request.
+// to its group) is the same request. A program that has not ended a few
+// seconds after the request is stuck somewhere no stop reaches, and ends then.
 void HandleStopSignals(std::stop_source stop) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -72,9 +74,13 @@ void HandleStopSignals(std::stop_source stop) {
         sigwait(&stopSignals, &received);
         stop.request_stop();
         const auto first = std::chrono::steady_clock::now();
-        for (;;) {
-            sigwait(&stopSignals, &received);
-            if (std::chrono::steady_clock::now() - first > std::chrono::seconds(2)) _exit(kInterrupted);
+        const auto end = first + std::chrono::seconds(kGraceSeconds);
+        for (auto now = first; now < end; now = std::chrono::steady_clock::now()) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - now).count();
+            const timespec wait{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
+            const bool again = sigtimedwait(&stopSignals, nullptr, &wait) > 0;
+            if (again && std::chrono::steady_clock::now() - first > std::chrono::seconds(2)) break;
         }
+        _exit(kInterrupted);
     }).detach();
 }

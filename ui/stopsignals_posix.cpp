@@ -5,7 +5,9 @@
 #include <QApplication>
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <thread>
 
@@ -40,5 +42,8 @@ void EndOnStopSignals() {
             }
             QApplication::exit(128 + received);
         });
+        // A window that has not closed by then is stuck where no event reaches it.
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        _exit(128 + received);
     }).detach();
 }

@@ -77,8 +77,9 @@ bool IsUsableCopy(const QString &path, bool stamped) {
     const QByteArray stamp = platform::FileStamp(path);
     if (stamp.isEmpty()) return false;
     if (!stamped) return HoldsPayload(path);
-    QFile kept(StampPath(path));
-    if (kept.open(QIODevice::ReadOnly) && kept.read(stamp.size() + 1) == stamp) return true;
+    // Never waited on: a FIFO under the stamp's name is no stamp, and is replaced.
+    const FileRead kept = ReadWholeFile(StampPath(path), stamp.size() + 1);
+    if (kept.ok() && kept.bytes == stamp) return true;
     if (!HoldsPayload(path)) return false;
     StampCopy(path);
     return true;

@@ -36,7 +36,7 @@ struct WriteOptions {
     QString notSameAs;            // refused when the target is this very file (the source of a product)
     bool directFallback = false;  // write in place when the folder takes no new file
     std::stop_token stop;         // a stop before the file is replaced leaves it as it was
-    bool ownFile = false;         // the program's own file: a link under the name is replaced, never followed
+    bool ownFile = false;  // the program's own file: a link, FIFO or socket under the name is replaced, never used
 };
 
 // Replaces a regular file with exactly these bytes, or leaves the old file as

@@ -140,7 +140,8 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
     struct stat old {};
     bool exists = (options.ownFile ? ::lstat(native.constData(), &old) : ::stat(native.constData(), &old)) == 0;
     if (!exists && errno != ENOENT) return FileErrorMessage(action, path, errno);
-    if (exists && options.ownFile && S_ISLNK(old.st_mode)) exists = false;  // the link itself is replaced
+    // Under the program's own name, a link, FIFO or socket is itself replaced.
+    if (exists && options.ownFile && !S_ISREG(old.st_mode) && !S_ISDIR(old.st_mode)) exists = false;
     struct stat link {};
     if (!exists && !options.ownFile && ::lstat(native.constData(), &link) == 0)
         return FileErrorMessage(action, path, QStringLiteral("это ссылка на несуществующий файл"));

@@ -62,6 +62,10 @@ private slots:
             << u"app/"_s << own << u"c"_s << "same size"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("private, a planted link") << u"app/"_s << own << u"c"_s << "link"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("private, whole: reused") << u"app/"_s << own << u"c"_s << "whole"_ba << u"c/nasmw-ID"_s << true;
+#ifndef Q_OS_WIN
+        QTest::newRow("private, whole, a FIFO for its stamp: never waited on, replaced")
+            << u"app/"_s << own << u"c"_s << "whole, FIFO"_ba << u"c/nasmw-ID"_s << true;
+#endif
         QTest::newRow("private, stamped, then patched in place")
             << u"app/"_s << own << u"c"_s << "patched"_ba << u"c/nasmw-ID"_s << true;
         QTest::newRow("the user's own") << u"app/"_s << shared << u"c"_s << "#!/bin/sh\n"_ba << u"app/PLAIN"_s << true;
@@ -93,10 +97,10 @@ private slots:
             QByteArray damaged = Payload();
             damaged[damaged.size() / 2] = char(~damaged[damaged.size() / 2]);
             WriteAll(at(program), existing == "old" ? QByteArray(Payload().size() + 5000, 'x')  // longer: not patched
-                                  : existing == "same size"                      ? damaged
-                                  : existing == "link"                           ? "victim"
-                                  : existing == "whole" || existing == "patched" ? Payload()
-                                                                                 : existing);
+                                  : existing == "same size"                               ? damaged
+                                  : existing == "link"                                    ? "victim"
+                                  : existing.startsWith("whole") || existing == "patched" ? Payload()
+                                                                                          : existing);
             QVERIFY(QFile::setPermissions(at(program), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
             if (program.endsWith(u"HIDDEN"_s)) platform::HideFile(at(program));  // an older copy of ours
         }
@@ -108,11 +112,15 @@ private slots:
             QFile copy(at(program));
             QVERIFY(copy.open(QIODevice::ReadWrite) && copy.seek(copy.size() / 2) && copy.write("\xF4", 1) == 1);
         }
+#ifndef Q_OS_WIN
+        if (existing == "whole, FIFO") QCOMPARE(::mkfifo(QFile::encodeName(at(program) + u".stamp"_s), 0600), 0);
+#endif
         const quint64 before = Inode(at(program));
 
         ProvidedAssembler provided = ProvideAssembler(at(app), place, at(cache));
         QVERIFY2(provided.program.startsWith(at(program)), qPrintable(provided.program));
-        QCOMPARE(Inode(provided.program) != before, existing != "whole" && !existing.startsWith("#!"));
+        QCOMPARE(Inode(provided.program) != before, !existing.startsWith("whole") && !existing.startsWith("#!"));
+        QVERIFY(existing != "whole, FIFO" || QFileInfo(provided.program + u".stamp"_s).isFile());
         QCOMPARE(QFileInfo(provided.program).isHidden(), program.endsWith(u"HIDDEN"_s));
         QVERIFY(existing != "link" || ReadAll(at(u"victim"_s)) == "victim");
         if (existing.startsWith("#!")) {  // used as it is, and no copy written beside it
