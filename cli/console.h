@@ -1,5 +1,7 @@
 #pragma once
 
+#include "system/platform.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -19,11 +21,12 @@ public:
     Stream(int fd, bool closedAtStart);
 
     void Write(QByteArrayView bytes, std::stop_token stop = {});
+    // A file name's bytes that are not UTF-8 show as \xCF. Large hex strings
+    // go out in slices, so that no second full-size copy exists.
     void WriteText(const QString &text, std::stop_token stop = {}) {
-        // Large hex strings go out in slices, so that no second full-size copy exists.
         constexpr qsizetype kSlice = 1 << 20;
         for (qsizetype at = 0; at < text.size() && error_ == 0; at += kSlice)
-            Write(QStringView(text).mid(at, kSlice).toUtf8(), stop);
+            Write(platform::ReadableName(text.mid(at, kSlice)).toUtf8(), stop);
     }
     // The last chance for a deferred failure (a file system that reports on close).
     void Close();

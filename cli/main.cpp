@@ -199,7 +199,8 @@ int main(int argc, char *argv[]) {
         QCoreApplication::setApplicationName(QStringLiteral("orvandine-convert"));
         QCoreApplication::setApplicationVersion(QStringLiteral(ORVANDINE_VERSION));
 
-        const CliOptions options = ParseCliOptions(app.arguments().mid(1));
+        // On POSIX a file name is bytes, which Qt's own list would lose.
+        const CliOptions options = ParseCliOptions(platform::ProgramArguments(argc, argv));
         if (!options.error.isEmpty()) {
             err.WriteText(
                 QStringLiteral("orvandine-convert: %1\nСправка: orvandine-convert --help\n").arg(options.error));

@@ -13,8 +13,8 @@
 #include "trial/trialworker.h"
 
 #include <QDir>
-
 #include <QFileInfo>
+
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -145,7 +145,12 @@ AssemblerOutput AssembleProduct(const QString &source, const QString &documentPa
 
 RunRequest RequestFor(const QString &documentPath, RunRequest request) {
     request.includeFolder = request.workingFolder;
-    request.workingFolder = documentPath == UntitledName() ? QString() : QFileInfo(documentPath).absolutePath();
+    request.workingFolder.clear();
+    if (documentPath == UntitledName()) return request;
+    // A relative path goes on from the current folder's true name; Qt's own would lose bytes.
+    QString error;
+    const QString current = QDir::isAbsolutePath(documentPath) ? QString() : platform::CurrentFolder(&error);
+    request.workingFolder = QFileInfo(current.isEmpty() ? documentPath : current + u'/' + documentPath).absolutePath();
     return request;
 }
 

@@ -8,8 +8,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -29,7 +30,7 @@ QByteArray SourceNameLine(const QString &documentName) {
     // backquoted string takes any byte, with its escapes for the few that
     // would end it.
     QByteArray line = "%line 0+1 `";
-    for (const char c : QFile::encodeName(documentName)) {
+    for (const char c : platform::EncodeName(documentName)) {
         if (c == '`' || c == '\\')
             line += '\\';
         else if (uchar(c) < 0x20)
@@ -43,7 +44,7 @@ QString UserMessages(const QByteArray &printed, const QString &tempName, const Q
     // The messages quote the source, which is in the 8-bit code page; file
     // names are in the file system's encoding. So the names are found among
     // the bytes, and only the text around them is decoded.
-    QList<QByteArray> names{QFile::encodeName(tempName), QFile::encodeName(documentName)};
+    QList<QByteArray> names{platform::EncodeName(tempName), platform::EncodeName(documentName)};
     names.removeAll(QByteArray());
     QString text;
     qsizetype from = 0;
@@ -58,18 +59,18 @@ QString UserMessages(const QByteArray &printed, const QString &tempName, const Q
         from = at + length;
     }
     text += codepage::Decode(QByteArrayView(printed).sliced(from));
-    if (lines >= 0 && text.contains(documentName + u':')) {
-        const QRegularExpression atLine(u"^"_s + QRegularExpression::escape(documentName) + u":(\\d+):"_s,
-                                        QRegularExpression::MultilineOption);
-        for (qsizetype at = 0;;) {
-            const QRegularExpressionMatch m = atLine.match(text, at);
-            if (!m.hasMatch()) break;
-            at = m.capturedEnd(1);
-            if (m.capturedView(1).toLongLong() <= lines + 1) continue;
-            const QString last = QString::number(lines + 1);
-            text.replace(m.capturedStart(1), m.capturedLength(1), last);
-            at = m.capturedStart(1) + last.size();
+    // A line past the text's end (the line break the run adds) is told as the one after the last.
+    const QString prefix = documentName + u':';
+    if (lines >= 0 && text.contains(prefix)) {
+        QStringList rows = text.split(u'\n');
+        for (QString &row : rows) {
+            const qsizetype colon = row.startsWith(prefix) ? row.indexOf(u':', prefix.size()) : -1;
+            if (colon <= prefix.size()) continue;
+            const QStringView number = QStringView(row).sliced(prefix.size(), colon - prefix.size());
+            if (!std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); })) continue;
+            if (number.toLongLong() > lines + 1) row.replace(prefix.size(), number.size(), QString::number(lines + 1));
         }
+        text = rows.join(u'\n');
     }
     return text.trimmed();
 }
@@ -120,12 +121,12 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
                                                        codepage::UnrepresentableMessage(encoded)));
     }
     const qsizetype lines = source.count(u'\n') + (source.isEmpty() || source.endsWith(u'\n') ? 0 : 1);
-    if (!request.workingFolder.isEmpty() && !QFileInfo(request.workingFolder).isDir()) {
-        return AssemblerOutput::Failed(Outcome::Failed(
-            Outcome::Failure::File, FileErrorTitle(),
-            QStringLiteral("Папка документа «%1» недоступна: %2.")
-                .arg(request.workingFolder, QFileInfo::exists(request.workingFolder) ? QStringLiteral("это не папка")
-                                                                                     : platform::ErrorReason(ENOENT))));
+    if (const int reason = request.workingFolder.isEmpty() ? 0 : platform::FolderError(request.workingFolder)) {
+        return AssemblerOutput::Failed(
+            Outcome::Failed(Outcome::Failure::File, FileErrorTitle(),
+                            QStringLiteral("Папка документа «%1» недоступна: %2.")
+                                .arg(request.workingFolder, reason == ENOTDIR ? QStringLiteral("это не папка")
+                                                                              : platform::ErrorReason(reason))));
     }
 
     // A folder of the run's own, readable by the owner only: NASM reopens its

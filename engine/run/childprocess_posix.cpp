@@ -29,7 +29,7 @@ QString StartFailureReason(const QString &program, const QProcess &process) {
 namespace {
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
-void PrepareChild(pid_t parent) {
+void PrepareChild(pid_t parent, const QByteArray &folder) {
     // Ignored signals and the blocked mask would be inherited through exec:
     // the assembler would then survive Ctrl+C and a broken pipe.
     struct sigaction standard {};
@@ -43,12 +43,15 @@ void PrepareChild(pid_t parent) {
     // Killed with the program, even when the program itself is killed.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
+    // The folder was found usable just before; one removed since ends the run as a command not run.
+    if (!folder.isEmpty() && ::chdir(folder.constData()) != 0) ::_exit(127);
 }
 
 }  // namespace
 
-void PrepareChildProcess(QProcess &process) {
-    process.setChildProcessModifier([parent = ::getpid()] { PrepareChild(parent); });
+void PrepareChildProcess(QProcess &process, const QString &workingFolder) {
+    process.setChildProcessModifier(
+        [parent = ::getpid(), folder = platform::EncodeName(workingFolder)] { PrepareChild(parent, folder); });
 }
 
 void ChildProcessStarted(QProcess &) {

@@ -26,7 +26,8 @@ HANDLE KillOnCloseJob() {
 
 }  // namespace
 
-void PrepareChildProcess(QProcess &process) {
+void PrepareChildProcess(QProcess &process, const QString &workingFolder) {
+    process.setWorkingDirectory(workingFolder);
     process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
         // No console window, not even a flash of one.
         arguments->flags |= CREATE_NO_WINDOW;

@@ -34,10 +34,9 @@ ExecResult ExecCmd(const QString &program, const QStringList &arguments, const Q
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setWorkingDirectory(workingFolder);
     process.setProgram(program);
     process.setArguments(arguments);
-    PrepareChildProcess(process);
+    PrepareChildProcess(process, workingFolder);
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1)) {
         result.status = ExecResult::Status::FailedToStart;

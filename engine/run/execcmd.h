@@ -26,8 +26,9 @@ struct ExecResult {
 class QProcess;
 
 // Gives a child process the start ExecCmd gives its program: default signal
-// handling, an empty signal mask, and an end when this program dies.
-void PrepareChildProcess(QProcess &process);
+// handling, an empty signal mask, and an end when this program dies; it runs
+// in the working folder (empty: this program's current folder).
+void PrepareChildProcess(QProcess &process, const QString &workingFolder);
 
 // What is kept of a program's messages.
 inline constexpr qsizetype kMaxProgramOutput = 1 << 20;

@@ -2,7 +2,6 @@
 
 #include "system/platform.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,6 +11,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 namespace {
@@ -93,11 +93,11 @@ int ReadAll(int fd, QByteArray *bytes, qint64 limit, std::stop_token stop, qint6
 FileRead ReadWholeFile(const QString &path, qint64 limit) {
     const QString action = QStringLiteral("прочитать файл");
     // Not blocking: opening a FIFO must not wait for a writer.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(platform::EncodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         struct stat info {};  // a socket cannot be opened at all: say what it is
-        if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        if (::stat(platform::EncodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode))
             return {{}, FileErrorMessage(action, path, NotRegularReason(info.st_mode))};
         return {{}, FileErrorMessage(action, path, error)};
     }
@@ -136,7 +136,7 @@ FileRead ReadStandardInput(int fd, std::stop_token stop, qint64 limit) {
 
 QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const WriteOptions &options) {
     const QString action = QStringLiteral("записать файл");
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = platform::EncodeName(path);
     struct stat old {};
     bool exists = (options.ownFile ? ::lstat(native.constData(), &old) : ::stat(native.constData(), &old)) == 0;
     if (!exists && errno != ENOENT) return FileErrorMessage(action, path, errno);
@@ -148,13 +148,18 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
     if (exists && !S_ISREG(old.st_mode)) return FileErrorMessage(action, path, NotRegularReason(old.st_mode));
     struct stat source {};
     if (exists && !options.notSameAs.isEmpty() &&
-        ::stat(QFile::encodeName(options.notSameAs).constData(), &source) == 0 && source.st_dev == old.st_dev &&
+        ::stat(platform::EncodeName(options.notSameAs).constData(), &source) == 0 && source.st_dev == old.st_dev &&
         source.st_ino == old.st_ino)
         return FileErrorMessage(action, path, QStringLiteral("это сам исходный файл"));
 
     // The file a link names is the one replaced; the temporary file goes beside it.
-    const QFileInfo info(path);
-    const QString final = exists ? info.canonicalFilePath() : info.absoluteFilePath();
+    QString final = QFileInfo(path).absoluteFilePath();
+    if (exists) {
+        char *real = ::realpath(native.constData(), nullptr);
+        if (!real) return FileErrorMessage(action, path, errno);
+        final = platform::DecodeName(real);
+        std::free(real);
+    }
     const QString folder = QFileInfo(final).absolutePath();
     const mode_t mode = options.permissions ? ModeOf(*options.permissions)
                         : exists            ? old.st_mode & 07777
@@ -162,14 +167,14 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
 
     // A short name of its own, so that a target name near the length limit
     // can still be replaced.
-    QByteArray temp = QFile::encodeName(folder + QLatin1StringView("/.orv-XXXXXX"));
+    QByteArray temp = platform::EncodeName(folder + QLatin1StringView("/.orv-XXXXXX"));
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (options.directFallback && (error == EACCES || error == EPERM)) {
             // The folder takes no new file, the file itself may still be writable.
             const int direct =
-                ::open(QFile::encodeName(final).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+                ::open(platform::EncodeName(final).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
             if (direct < 0) return FileErrorMessage(action, path, errno);
             int result = WriteAll(direct, bytes);
             if (::close(direct) != 0 && result == 0) result = errno;
@@ -190,6 +195,6 @@ QString WriteFileAtomically(const QString &path, QByteArrayView bytes, const Wri
     if (::close(fd) != 0 && result == 0) result = errno;
     if (result != 0) return discard(result);
     if (options.stop.stop_requested()) return discard(EINTR);
-    if (::rename(temp.constData(), QFile::encodeName(final).constData()) != 0) return discard(errno);
+    if (::rename(temp.constData(), platform::EncodeName(final).constData()) != 0) return discard(errno);
     return {};
 }

@@ -1,12 +1,29 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Where the program's Windows habits meet the platform it runs on: the
 // program folder, the assembler's file name, hidden files, exclusive
 // creation, executable permission and the reasons behind failed file calls.
 // platform_posix.cpp and platform_win.cpp implement it; the build picks one.
 namespace platform {
+
+// A file name as the system's calls take it, and back. On POSIX a name is
+// bytes: it reads as UTF-8 where it is UTF-8, and every other byte (a letter of
+// a Windows code page, say) becomes the lone surrogate U+DC80 + (byte - 0x80)
+// and turns back into that byte, so every name the system gives opens again
+// as it is. A lone U+DC80..U+DCFF from elsewhere is taken for such a byte;
+// other lone surrogates become U+FFFD. On Windows names are UTF-16 as they are.
+QByteArray EncodeName(QStringView name);
+QString DecodeName(QByteArrayView bytes);
+
+// A text with such names as the user reads it: a kept byte shows as \xCF.
+QString ReadableName(const QString &text);
+
+// 0 for an existing folder a program may work in; else why not (ENOTDIR for
+// anything but a folder).
+int FolderError(const QString &path);
 
 // The folder of the running executable, ending in exactly one separator.
 QString AppPath();
@@ -89,6 +106,9 @@ void UseBinaryStandardStreams();
 // load) without a system error dialog: the program that started it tells the
 // user instead. Nothing to do where the system shows none.
 void NoErrorDialogs();
+
+// The program's arguments after its name, every letter (and byte) of them.
+QStringList ProgramArguments(int argc, char *argv[]);
 
 // The program's argument at index, whatever its letters (on Windows the
 // 8-bit argv holds only those of the system's code page).

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +15,78 @@
 #include <cstring>
 
 namespace platform {
+
+QByteArray EncodeName(QStringView name) {
+    QByteArray bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            bytes += name.sliced(from, i - from).toUtf8();
+            bytes += c >= 0xDC80 && c <= 0xDCFF ? QByteArray(1, char(c - 0xDC00)) : QByteArray("\xEF\xBF\xBD");
+            from = i + 1;
+        }
+    }
+    return bytes + name.sliced(from).toUtf8();
+}
+
+QString DecodeName(QByteArrayView bytes) {
+    QString name;
+    name.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar lead = uchar(bytes[i]);
+        const int length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+        char32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+        bool valid = length > 0 && i + length <= bytes.size();
+        for (int k = 1; valid && k < length; ++k) {
+            valid = (uchar(bytes[i + k]) & 0xC0) == 0x80;
+            code = code << 6 | (uchar(bytes[i + k]) & 0x3F);
+        }
+        // Not UTF-8: overlong forms, surrogates, code points past U+10FFFF.
+        valid = valid &&
+                code >= (length == 4   ? 0x10000u
+                         : length == 3 ? 0x800u
+                                       : 0u) &&
+                code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
+            name += QChar(char16_t(0xDC00 + lead));
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000)
+            name += QChar(QChar::highSurrogate(code)), name += QChar(QChar::lowSurrogate(code));
+        else
+            name += QChar(char16_t(code));
+        i += length;
+    }
+    return name;
+}
+
+QString ReadableName(const QString &text) {
+    QString readable;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            readable += QStringView(text).sliced(from, i - from);
+            readable += QLatin1StringView("\\x") + QString::number(c - 0xDC00, 16).toUpper();
+            from = i + 1;
+        }
+    }
+    return from == 0 ? text : readable.append(QStringView(text).sliced(from));
+}
+
+int FolderError(const QString &path) {
+    const QByteArray native = EncodeName(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0) return errno;
+    if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+    return ::access(native.constData(), X_OK) == 0 ? 0 : errno;
+}
 
 QString AppPath() {
     QString folder = QCoreApplication::applicationDirPath();
@@ -37,14 +108,16 @@ QString HiddenAssemblerFileName() {
 
 QString TempFolder(QString *error) {
     const QByteArray variable = qgetenv("TMPDIR");
-    const QString folder = variable.isEmpty() ? QStringLiteral("/tmp") : QFile::decodeName(variable);
-    struct stat info {};
-    const bool exists = ::stat(QFile::encodeName(folder).constData(), &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) return QDir::cleanPath(QDir(folder).absolutePath());
-    const int reason = exists ? ENOTDIR : errno;
+    const QString folder = variable.isEmpty() ? QStringLiteral("/tmp") : DecodeName(variable);
+    // Paths in it reach NASM through QProcess, which passes text: a name that is not UTF-8 is refused.
+    const bool text = variable.isValidUtf8();
+    const int reason = FolderError(folder);
+    if (text && reason == 0) return QDir::cleanPath(QDir(folder).absolutePath());
     *error = QStringLiteral("Временная папка «%1»%2 недоступна: %3.")
-                 .arg(folder, variable.isEmpty() ? QString() : QStringLiteral(" (переменная TMPDIR)"),
-                      reason == ENOTDIR ? QStringLiteral("это не папка") : ErrorReason(reason));
+                 .arg(ReadableName(folder), variable.isEmpty() ? QString() : QStringLiteral(" (переменная TMPDIR)"),
+                      reason == ENOTDIR ? QStringLiteral("это не папка")
+                      : reason != 0     ? ErrorReason(reason)
+                                        : QStringLiteral("её имя не в кодировке UTF-8"));
     return {};
 }
 
@@ -60,18 +133,18 @@ QString CurrentFolder(QString *error) {
         }
         buffer.resize(buffer.size() * 2);
     }
-    return QFile::decodeName(buffer.constData());
+    return DecodeName(buffer.constData());
 }
 
 bool FileExists(const QString &path) {
-    const QFileInfo info(path);
-    return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
+    struct stat info {};
+    return ::stat(EncodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           !QStringView(path).sliced(path.lastIndexOf(QLatin1Char('/')) + 1).startsWith(QLatin1Char('.'));
 }
 
 QByteArray FileStamp(const QString &path) {
     struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_uid != ::geteuid())
+    if (::lstat(EncodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         return {};
     return QByteArray::number(quint64(info.st_dev)) + ' ' + QByteArray::number(quint64(info.st_ino)) + ' ' +
            QByteArray::number(qint64(info.st_size)) + ' ' + QByteArray::number(uint(info.st_mode), 8) + ' ' +
@@ -84,14 +157,14 @@ bool MakeExecutable(const QString &path) {
 }
 
 int CreateExclusive(const QString &path) {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = EncodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     return fd >= 0 ? fd : -errno;
 }
 
 bool NoExecMount(const QString &folder) {
     struct statvfs info {};
-    return ::statvfs(QFile::encodeName(folder).constData(), &info) == 0 && (info.f_flag & ST_NOEXEC) != 0;
+    return ::statvfs(EncodeName(folder).constData(), &info) == 0 && (info.f_flag & ST_NOEXEC) != 0;
 }
 
 QString NoExecReason() {
@@ -120,13 +193,13 @@ bool IsDroppablePath(const QString &path) {
 QString RefusedPrivateFolder(const QString &folder) {
     const QString action = QStringLiteral("использовать папку");
     struct stat info {};
-    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0) return FileErrorMessage(action, folder, errno);
+    if (::lstat(EncodeName(folder).constData(), &info) != 0) return FileErrorMessage(action, folder, errno);
     if (!S_ISDIR(info.st_mode))
         return FileErrorMessage(action, folder, QStringLiteral("это не папка, а ссылка или файл"));
     if (info.st_uid != ::geteuid())
         return FileErrorMessage(action, folder, QStringLiteral("папка принадлежит другому пользователю"));
     if (platform::NoExecMount(folder)) return FileErrorMessage(action, folder, platform::NoExecReason());
-    ::chmod(QFile::encodeName(folder).constData(), S_IRWXU);
+    ::chmod(EncodeName(folder).constData(), S_IRWXU);
     return {};
 }
 
@@ -188,20 +261,28 @@ QString AssemblerPath(const QString &path) {
 
 void NoErrorDialogs() {}
 
+QStringList ProgramArguments(int argc, char *argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << DecodeName(argv[i]);
+    return arguments;
+}
+
 QString ProgramArgument(char *argv[], int index) {
-    return QFile::decodeName(argv[index]);
+    return DecodeName(argv[index]);
 }
 
 QString DefaultPrivateFolder() {
     // The XDG rules: a relative XDG_CACHE_HOME is ignored. Without a home
-    // there is no private folder (never one under the root folder).
-    QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
-    if (!QDir::isAbsolutePath(cache)) {
-        const QString home = QFile::decodeName(qgetenv("HOME"));
-        if (!QDir::isAbsolutePath(home)) return {};
-        cache = home + QLatin1StringView("/.cache");
+    // there is no private folder (never one under the root folder), nor with
+    // a name that is not UTF-8: the copy's path is handed to QProcess as text.
+    QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    if (!cache.startsWith('/')) {
+        cache = qgetenv("HOME");
+        if (!cache.startsWith('/')) return {};
+        cache += "/.cache";
     }
-    return QDir::cleanPath(cache) + QLatin1StringView("/orvandine-converter");
+    if (!cache.isValidUtf8()) return {};
+    return QDir::cleanPath(QString::fromUtf8(cache)) + QLatin1StringView("/orvandine-converter");
 }
 
 }  // namespace platform

@@ -31,6 +31,25 @@ namespace {
 
 namespace platform {
 
+QByteArray EncodeName(QStringView name) {
+    return QFile::encodeName(name.toString());
+}
+
+QString DecodeName(QByteArrayView bytes) {
+    return QFile::decodeName(bytes.toByteArray());
+}
+
+QString ReadableName(const QString &text) {
+    return text;  // names are UTF-16 here: nothing is kept as bytes
+}
+
+int FolderError(const QString &path) {
+    const DWORD attributes =
+        ::GetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ErrnoOf(::GetLastError());
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? 0 : ENOTDIR;
+}
+
 QString AppPath() {
     QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     if (!folder.endsWith(QLatin1Char('\\'))) folder += QLatin1Char('\\');
@@ -279,6 +298,10 @@ void NoErrorDialogs() {
     // No box for a damaged or foreign DLL, a missing file, or a crash (Windows Error Reporting): each would wait
     // for a click that no one is there to give.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
+QStringList ProgramArguments(int, char *[]) {
+    return QCoreApplication::arguments().mid(1);  // Qt reads the wide command line
 }
 
 QString ProgramArgument(char *argv[], int index) {

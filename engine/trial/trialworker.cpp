@@ -99,7 +99,7 @@ TrialWorker::TrialWorker(TrialSettings settings, ForkedTrialWorker forked)
     if (forked_) return;
     process_->setProgram(program_);
     process_->setArguments({settings_.emulatorLibrary});
-    PrepareChildProcess(*process_);
+    PrepareChildProcess(*process_, {});
     process_->start();
 }
 

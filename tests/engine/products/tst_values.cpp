@@ -1,11 +1,12 @@
-// The rules without a process: hex digits, the module, the code page, the names made from a
-// document path, temporary files, and the error lines in the assembler's messages.
+// The rules without a process: hex digits, the module, the code page, file names as bytes, the names
+// made from a document path, temporary files, and the error lines in the assembler's messages.
 #include "products/docpath.h"
 #include "products/renderers.h"
 #include "products/vba7module.h"
 #include "run/messages.h"
 #include "run/tempfiles.h"
 #include "system/codepage.h"
+#include "system/platform.h"
 #include "system/sourcefile.h"
 #include "testsupport.h"
 
@@ -58,6 +59,35 @@ private slots:
         QCOMPARE(codepage::Decode("\xCF\xF0\xE8\xE2\xE5\xF2\xA8\xB9\x88"), u"ПриветЁ№€"_s);
         // An edited text is encoded anew: a no-break space is saved as the byte it was read as.
         QCOMPARE(SourceToBytes({u"db '\u00A0'"_s, u"\r\n"_s, {}}).bytes, QByteArray("db '\xA0'\r\n"));
+    }
+
+    // A POSIX name is bytes: whatever is not UTF-8 in it comes back as the very bytes, and shows escaped.
+    void namesKeepTheirBytes_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("UTF-8") << "/\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB1\xD0\xB0 \xF0\x9F\x98\x80.asm"_ba
+                               << u"/Проба \U0001F600.asm"_s << u"/Проба \U0001F600.asm"_s;
+        QTest::newRow("Windows-1251") << "\xCF\xF0\xEE\xE1\xE0.asm"_ba << u"\xDCCF\xDCF0\xDCEE\xDCE1\xDCE0.asm"_s
+                                      << u"\\xCF\\xF0\\xEE\\xE1\\xE0.asm"_s;
+        QTest::newRow("mixed, 0x80 and 0xFF") << "\xD0\x9F\x80/\xFF"_ba << u"П\xDC80/\xDCFF"_s << u"П\\x80/\\xFF"_s;
+        QTest::newRow("overlong, surrogate, past U+10FFFF")
+            << "\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80"_ba << u"\xDCC0\xDCAF\xDCED\xDCA0\xDC80\xDCF4\xDC90\xDC80\xDC80"_s
+            << u"\\xC0\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80"_s;
+        QTest::newRow("cut short") << "a\xE2\x82"_ba << u"a\xDCE2\xDC82"_s << u"a\\xE2\\x82"_s;
+    }
+    void namesKeepTheirBytes() {
+#ifdef Q_OS_WIN
+        QSKIP("Windows names are UTF-16");
+#endif
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QCOMPARE(platform::DecodeName(bytes), name);
+        QCOMPARE(platform::EncodeName(name), bytes);
+        QCOMPARE(platform::ReadableName(name), shown);
+        // Text from elsewhere: a kept byte is a byte, however it came; other lone surrogates are U+FFFD.
+        QCOMPARE(platform::EncodeName(u"\xDCC3\xDCA9\xD800"_s), "\xC3\xA9\xEF\xBF\xBD"_ba);
     }
 
     void productNames_data() {
