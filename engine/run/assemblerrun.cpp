@@ -183,7 +183,8 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
         return AssemblerOutput::Failed(Outcome::Failed(Outcome::Failure::File, FileErrorTitle(), read.error));
     QByteArray listing;
     if (request.listing || request.readListing) {
-        if (QFileInfo(listingFile.path()).size() > kMaxFileBytes) {
+        // Only a listing held whole has a limit; one read as it lies takes no more memory for its size.
+        if (!request.readListing && QFileInfo(listingFile.path()).size() > kMaxFileBytes) {
             return AssemblerOutput::Failed(Outcome::Failed(
                 Outcome::Failure::File, FileErrorTitle(),
                 QStringLiteral("Листинг ассемблера для «%1» больше %2 МиБ; столько программа не обрабатывает.")
