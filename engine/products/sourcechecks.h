@@ -8,8 +8,8 @@
 // Mistakes in a source that assembles but would crash or fail in a Visual
 // Basic program.
 enum class SourceWarning {
-    NoModeDirective,  // no bits, use16 or use32 at all: NASM made 16-bit code
-    Mode64,           // bits 64 or use64: NASM made 64-bit code
+    NoModeDirective,  // no bits, use16 or use32 in effect: NASM made code in its default 16-bit mode
+    Mode64,           // NASM made 64-bit code
     TooLongForVb,     // line 1 of the module would be longer than VB's editor loads
     NoCode,           // nothing to call
 };
