@@ -122,6 +122,16 @@ QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &sour
     return rows;
 }
 
+// The modes of a run whose listing the source turned off in places, from a
+// second run that only preprocesses; the listing's own when that fails.
+AssembledModes ModesOfHiddenRows(const QString &source, const QString &documentPath, const RunRequest &request,
+                                 const AssembledModes &listed) {
+    RunRequest preprocess = RequestFor(documentPath, request);
+    preprocess.preprocessOnly = true;
+    const AssemblerOutput run = AssemblerRun(source, documentPath, preprocess);
+    return run.outcome.ok() ? AssembledModes::FromPreprocessed(codepage::Decode(run.bytes)) : listed;
+}
+
 // A product's run: the bytes, with the mistakes they would carry into the VB
 // program in the outcome's warnings. The mode is told by what NASM did, as its
 // listing shows it, with included files and expanded macros. The mode NASM
@@ -136,6 +146,7 @@ AssemblerOutput AssembleProduct(const QString &source, const QString &documentPa
     };
     AssemblerOutput run = AssemblerRun(source, documentPath, listed);
     if (!run.outcome.ok()) return run;
+    if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request, modes);
     if (mode) *mode = modes.Mode();
     run.outcome.warnings = ProductWarnings(CheckSource(modes, run.bytes.size()), run.bytes.size(), module);
     return run;
@@ -247,9 +258,13 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome)};
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
-    QList<SourceWarning> warnings = CheckSource(listing, run.bytes.size());
-    // 64-bit code is called as 64-bit Office calls it; the warnings about the BAS module do not apply.
-    const int bits = warnings.contains(SourceWarning::Mode64) ? 64 : 32;
+    AssembledModes modes;
+    for (const ListingRow &row : listing) modes.Add(row);
+    if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request, modes);
+    QList<SourceWarning> warnings = CheckSource(modes, run.bytes.size());
+    // 64-bit code is called as 64-bit Office calls it, and only that: code of several modes runs as VB6 runs
+    // it, with the warnings about the BAS module.
+    const int bits = modes.Mode() == CodeMode::Bits64 ? 64 : 32;
     if (bits == 64)
         warnings.removeIf(
             [](SourceWarning w) { return w == SourceWarning::Mode64 || w == SourceWarning::TooLongForVb; });

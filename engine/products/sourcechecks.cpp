@@ -1,5 +1,7 @@
 #include "products/sourcechecks.h"
 
+#include <QRegularExpression>
+
 int ModeWidth(CodeMode mode) {
     switch (mode) {
         case CodeMode::Bits16:
@@ -14,9 +16,47 @@ int ModeWidth(CodeMode mode) {
     return 0;
 }
 
+namespace {
+
+// Lines the assembler sees that make no code, or data that is the same in every mode: labels alone (with
+// their colon), equates, db and its kin (also under times), incbin.
+bool ModeFree(QStringView assembled) {
+    static const QRegularExpression free(
+        QStringLiteral(R"(^\s*(?:[\w.$?@~#]+:\s*$|[\w.$?@~#]+:?\s+equ\b|(?:[\w.$?@~#]+:?\s+)?(?:times\s.*\s)?)"
+                       R"((?:d[bwdqtoyz]|res[bwdqtoyz]|incbin)\b))"),
+        QRegularExpression::CaseInsensitiveOption);
+    return free.match(assembled).hasMatch();
+}
+
+// [list -] and %pragma list: what follows may be missing from the listing.
+bool HidesRows(QStringView text) {
+    static const QRegularExpression hides(QStringLiteral(R"(^\s*(?:\[\s*list\s+-|%pragma\s+list\b))"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return hides.match(text).hasMatch();
+}
+
+}  // namespace
+
+void AssembledModes::Take(int bits, bool code) {
+    last_ = bits;
+    if (code) bytes_ |= Bit(bits);
+}
+
 void AssembledModes::Add(const ListingRow &row) {
-    last_ = row.bits;
-    if (row.size > 0) bytes_ |= Bit(row.bits);
+    incomplete_ = incomplete_ || HidesRows(row.text) || HidesRows(row.assembled);
+    Take(row.bits, row.size > 0 && !ModeFree(row.assembled));
+}
+
+AssembledModes AssembledModes::FromPreprocessed(const QString &text) {
+    AssembledModes modes;
+    int bits = 0;
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u'%')) continue;  // %line marks where a line came from
+        if (const int set = ModeSetBy(line)) bits = set;
+        modes.Take(bits, !line.startsWith(u'[') && !ModeFree(line));
+    }
+    return modes;
 }
 
 CodeMode AssembledModes::Mode() const {

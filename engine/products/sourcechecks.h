@@ -27,10 +27,18 @@ int ModeWidth(CodeMode mode);
 // The modes NASM assembled a run's bytes in, gathered from the rows of its
 // listing in their order. What counts is what the assembler did: a bits
 // directive in a false %if, or in a macro never called, makes nothing; one
-// that a %define or a macro wrote does.
+// that a %define or a macro wrote does. Data (db, dd, incbin…) is the same in
+// every mode and does not count.
 class AssembledModes {
 public:
     void Add(const ListingRow &row);
+    // The source turned its listing off ([list -], %pragma list): rows may be
+    // missing, and the modes are to be read from NASM's preprocessed text.
+    bool Incomplete() const { return incomplete_; }
+    // The modes from NASM's preprocessed text (nasm -E), a line at a time:
+    // the lines that make code are told from the directives, labels,
+    // equates and data, which make none or the same in every mode.
+    static AssembledModes FromPreprocessed(const QString &text);
     // The one mode of the bytes (for code without bytes, the mode NASM ended
     // in); Unknown when they were assembled in several.
     CodeMode Mode() const;
@@ -42,8 +50,11 @@ public:
 private:
     static constexpr unsigned Bit(int bits) { return 1u << bits / 16; }
     unsigned Modes() const { return bytes_ ? bytes_ : Bit(last_); }
-    unsigned bytes_ = 0;  // a bit for each mode some bytes were assembled in
+    void Take(int bits, bool code);
+
+    unsigned bytes_ = 0;  // a bit for each mode some code was assembled in
     int last_ = 0;
+    bool incomplete_ = false;
 };
 
 // Warnings in the order the user reads them. codeSize is the assembled size.

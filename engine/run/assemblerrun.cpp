@@ -158,10 +158,10 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
 
     const auto narrow = [](const QString &path) { return path.isEmpty() ? path : platform::AssemblerPath(path); };
     const QString sourceName = narrow(sourceFile.path());
-    const ExecResult exec = ExecCmd(request.assembler,
-                                    AssemblerArguments(sourceName, narrow(outputFile.path()),
-                                                       narrow(request.includeFolder), narrow(listingFile.path())),
-                                    request.workingFolder, request.stop, request.timeout);
+    QStringList arguments = AssemblerArguments(sourceName, narrow(outputFile.path()), narrow(request.includeFolder),
+                                               narrow(listingFile.path()));
+    if (request.preprocessOnly) arguments << QStringLiteral("-E");
+    const ExecResult exec = ExecCmd(request.assembler, arguments, request.workingFolder, request.stop, request.timeout);
     QString messages = UserMessages(exec.output, sourceName, documentName, lines);
     if (exec.outputCut)
         messages += QStringLiteral("\n… остальные сообщения ассемблера (больше %1 МиБ) не показаны.")

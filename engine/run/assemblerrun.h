@@ -20,6 +20,7 @@ struct RunRequest {
     std::chrono::milliseconds timeout{0};  // zero: no limit
     QString includeFolder{};               // also searched for %include and incbin, after the working folder
     bool listing{false};                   // NASM's listing is wanted too, whole
+    bool preprocessOnly{false};            // the output is NASM's preprocessed text (nasm -E), not code
     // Or NASM's listing read as it lies, open, before its file goes: an
     // error, or an empty string. Listings too large to hold are read so.
     std::function<QString(QIODevice &listing)> readListing{};

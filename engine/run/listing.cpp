@@ -73,10 +73,12 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         const QStringView assembled = QStringView(row.text).sliced(kExpanded.size());
         if (const int bits = ModeSetBy(assembled)) bits_ = bits;
         row.bits = bits_;
+        row.assembled = assembled.toString();
         // The mode and the bytes go to the row that shows the line: its own source line, or for NASM's own
         // macros (which the listing leaves out) the line that called them.
         if (pending_ && pending_->offset < 0) {
             pending_->bits = bits_;
+            if (pending_->assembled.isEmpty()) pending_->assembled = row.assembled;
             if (row.offset < 0) return std::nullopt;
             pending_->offset = row.offset;
             pending_->bytes = std::move(row.bytes);
@@ -88,7 +90,12 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         if (row.offset < 0) return std::nullopt;
         row.text = assembled.toString();
     } else {
-        unexpanded_ = std::pair(row.line, row.level);
+        // A comment or a blank line reaches the assembler as nothing: no expanded line follows it.
+        const QStringView code = QStringView(row.text).trimmed();
+        if (code.isEmpty() || code.startsWith(u';'))
+            unexpanded_.reset();
+        else
+            unexpanded_ = std::pair(row.line, row.level);
         row.bits = bits_;
         // NASM's own macros (bits, align, section…) are numbered line 0; a plain listing leaves them out.
         if (row.line == 0 && row.level > 0) return continued_ = false, std::nullopt;
@@ -98,8 +105,10 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         documentLine_ = row.line;
         // A %rep block is listed at its %endrep; its copies carry the document's own line numbers.
         repeatBlock_ = row.text.trimmed().startsWith(u"%endrep", Qt::CaseInsensitive);
+    } else if (row.level == 1 && repeatBlock_) {
+        documentLine_ = row.line;  // and what a copy's line expands to comes from that line
     }
-    row.documentLine = row.level == 0 || (row.level == 1 && repeatBlock_) ? row.line : documentLine_;
+    row.documentLine = documentLine_;
     return std::exchange(pending_, std::move(row));
 }
 
@@ -158,8 +167,9 @@ QString ListingText(const QList<ListingRow> &rows) {
 }
 
 int ModeSetBy(QStringView assembled) {
-    static const QRegularExpression directive(QStringLiteral(R"(^\s*\[\s*bits\s+(16|32|64)\s*\])"),
+    static const QRegularExpression directive(QStringLiteral(R"(^\s*\[\s*bits\s+([+-]?\d+))"),
                                               QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = directive.match(assembled);
-    return m.hasMatch() ? m.capturedView(1).toInt() : 0;
+    const qint64 bits = m.hasMatch() ? m.capturedView(1).toLongLong() : 0;
+    return bits == 16 || bits == 32 || bits == 64 ? int(bits) : 0;
 }

@@ -26,6 +26,7 @@ struct ListingRow {
     qint64 repeat = 1;     // times, align
     qint64 size = 0;       // bytes in the output
     QString text;          // the source line as listed
+    QString assembled;     // the line as the assembler saw it (macros expanded, no comment); empty when it did not
     int bits = 0;          // the mode NASM assembled the row in (16, 32, 64); 0 before any: NASM's default 16
 
     bool operator==(const ListingRow &) const = default;
@@ -70,5 +71,6 @@ QString ListingRowText(const ListingRow &row);
 QString ListingText(const QList<ListingRow> &rows);
 
 // The mode a line the assembler saw sets ([bits N], as NASM's bits, use16,
-// use32 and use64 macros write it), or 0.
+// use32 and use64 macros write it; N read as NASM reads it, as C's atoi
+// does), or 0.
 int ModeSetBy(QStringView assembled);

@@ -300,6 +300,13 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
             "\nРежим проверки: 64-битный код (bits 64), вызванный так, как его вызывает 64-битный Office через "
             "CallWindowProcW. Подходит только модуль VBA7 («Создать модуль VBA7», --vba7): модуль BAS и VB6 "
             "64-битный код не выполняют. Память кода модуль VBA7 делает исполнимой и доступной только для чтения.\n");
+    else if (warnings.contains(SourceWarning::NoModeDirective) || warnings.contains(SourceWarning::Mode64))
+        text += QStringLiteral(
+            "\nРежим проверки: код, вызванный как 32-битный, так, как его вызывает 32-битная программа VB через "
+            "CallWindowProcA. Так его выполнит модуль BAS (VB6); модуль VBA7 не вызовет код, который NASM собрал "
+            "не только как 32-битный (CallAsmCode сообщит об ошибке).\n"
+            "Где работает модуль BAS: его массив байт исполним только в процессе без DEP (программа VB6 или среда "
+            "VB6).\n");
     else
         text += QStringLiteral(
             "\nРежим проверки: 32-битный код, вызванный так, как его вызывает 32-битная программа VB через "

@@ -405,6 +405,10 @@ private slots:
             .before = {{"w.asm",
                         "%ifdef WIN64\nbits 64\n%else\nbits 32\n%endif\nmov eax, [esp+4]\nadd eax, [esp+8]\nret 16\n"}},
             .out = "^EAX = 7 \\(&H00000007\\)\n[\\s\\S]*Режим проверки: 32-битный"};
+        QTest::newRow("call, code in two modes runs as VB6 runs it")
+            << Case{.arguments = "--call m.asm",
+                    .before = {{"m.asm", "bits 32\nnop\nbits 64\nret 16\n"}},
+                    .out = "Режим проверки: код, вызванный как 32-битный[^\n]*модуль VBA7 не вызовет"};
         QTest::newRow("call, bad parameter")
             << Case{.arguments = "--call sum.asm 1 zz", .before = sum, .exitCode = 2, .err = "P2 \\(«zz»\\)"};
         QTest::newRow("list, include beside the document")

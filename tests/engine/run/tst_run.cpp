@@ -178,6 +178,13 @@ private slots:
             << u"%ifdef NOWHERE\nbits 32\n%endif\n%rep 0\nbits 32\n%endrep\n%macro m 0\nbits 32\n%endmacro\n"_s + code
             << 16 << u"16"_s;
         QTest::newRow("bits written by a %define") << u"%define B bits\nB 32\n"_s + code << 32 << QString();
+        QTest::newRow("bits 032, as NASM reads it") << u"bits 032\n"_s + code << 32 << QString();
+        QTest::newRow("bits +64") << u"bits +64\n"_s + code << 64 << u"64"_s;
+        QTest::newRow("bits 64 where the listing is off")
+            << u"bits 32\n[list -]\nbits 64\n[list +]\n"_s + code << 64 << u"64"_s;
+        QTest::newRow("data before bits 32") << u"db 90h\nx: dd 1\nbits 32\n"_s + code << 32 << QString();
+        QTest::newRow("comments that look like the expanded listing, on one line number")
+            << u"bits 32\n%line 5+0 same.asm\nnop\n ;;; [bits 64]\n ;;; [bits 64]\n"_s + code << 32 << QString();
         QTest::newRow("in a comment, in strings, as a section attribute: 16-bit")
             << u"section .text use32\n ;;; [bits 32]\ndb 'bits 32', \"use32\", `\\` use32`\n"_s + code << 16 << u"16"_s;
         QTest::newRow("[BITS 16]: the user's choice")
