@@ -25,17 +25,25 @@ QStringList AssemblerArguments(const QString &source, const QString &output, con
     return arguments;
 }
 
+namespace {
+
+// The name in the file system's encoding, as NASM would have had it, but for
+// control characters, which NASM takes in no file name of %line: those are "?".
+QByteArray NameForLine(const QString &documentName) {
+    QByteArray name = platform::EncodeName(documentName);
+    for (char &c : name)
+        if (uchar(c) < 0x20) c = '?';
+    return name;
+}
+
+}  // namespace
+
 QByteArray SourceNameLine(const QString &documentName) {
-    // The name in the file system's encoding, as NASM would have had it; a
-    // backquoted string takes any byte, with its escapes for the few that
-    // would end it.
+    // A backquoted string takes any other byte, with its escapes for the few that would end it.
     QByteArray line = "%line 0+1 `";
-    for (const char c : platform::EncodeName(documentName)) {
-        if (c == '`' || c == '\\')
-            line += '\\';
-        else if (uchar(c) < 0x20)
-            line += "\\x" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
-        if (uchar(c) >= 0x20) line += c;
+    for (const char c : NameForLine(documentName)) {
+        if (c == '`' || c == '\\') line += '\\';
+        line += c;
     }
     return line + "`\r\n";
 }
@@ -44,7 +52,8 @@ QString UserMessages(const QByteArray &printed, const QString &tempName, const Q
     // The messages quote the source, which is in the 8-bit code page; file
     // names are in the file system's encoding. So the names are found among
     // the bytes, and only the text around them is decoded.
-    QList<QByteArray> names{platform::EncodeName(tempName), platform::EncodeName(documentName)};
+    QList<QByteArray> names{platform::EncodeName(tempName), platform::EncodeName(documentName),
+                            NameForLine(documentName)};
     names.removeAll(QByteArray());
     QString text;
     qsizetype from = 0;

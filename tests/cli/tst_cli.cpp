@@ -365,6 +365,13 @@ private slots:
                             QCOMPARE(module, ModuleBytes("\xC3"));
                             QCOMPARE(entries, 2);
                         }};
+        // NASM takes no control character in the name the run hands it for __FILE__ and its messages.
+        QTest::newRow("a line break in the name") << Case{.arguments = "--hex \"l\nb.asm\"",
+                                                          .before = {{
+                                                              "l\nb.asm",
+                                                              "bits 32\ndb __FILE__\n"
+                                                          }},
+                                                          .out = "^6C3F622E61736D\n$"};
 #endif
         const Files slow{{"slow.asm", "%rep 1000000\n%rep 1000000\n%assign i 1\n%endrep\n%endrep\n"}};
         QTest::newRow("interrupted") << Case{.arguments = "--hex slow.asm",
