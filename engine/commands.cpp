@@ -122,14 +122,24 @@ QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &sour
     return rows;
 }
 
-// The modes of a run whose listing the source turned off in places, from a
-// second run that only preprocesses; the listing's own when that fails.
-AssembledModes ModesOfHiddenRows(const QString &source, const QString &documentPath, const RunRequest &request,
-                                 const AssembledModes &listed) {
+// The modes of a run whose listing the source turned off in places: NASM
+// preprocesses the source, and assembles what it made again with nothing
+// turning the listing off. Unread when either run fails.
+AssembledModes ModesOfHiddenRows(const QString &source, const QString &documentPath, const RunRequest &request) {
     RunRequest preprocess = RequestFor(documentPath, request);
     preprocess.preprocessOnly = true;
-    const AssemblerOutput run = AssemblerRun(source, documentPath, preprocess);
-    return run.outcome.ok() ? AssembledModes::FromPreprocessed(codepage::Decode(run.bytes)) : listed;
+    const AssemblerOutput preprocessed = AssemblerRun(source, documentPath, preprocess);
+    if (!preprocessed.outcome.ok()) return AssembledModes::Unread();
+    RunRequest assemble = RequestFor(documentPath, request);
+    assemble.assembleOnly = true;
+    AssembledModes modes;
+    assemble.readListing = [&modes](QIODevice &listing) {
+        ReadListing(listing, [&modes](const ListingRow &row) { return modes.Add(row), true; });
+        return QString();
+    };
+    const AssemblerOutput run =
+        AssemblerRun(ListingWithoutGaps(codepage::Decode(preprocessed.bytes)), documentPath, assemble);
+    return run.outcome.ok() && !modes.Incomplete() ? modes : AssembledModes::Unread();
 }
 
 // A product's run: the bytes, with the mistakes they would carry into the VB
@@ -146,7 +156,7 @@ AssemblerOutput AssembleProduct(const QString &source, const QString &documentPa
     };
     AssemblerOutput run = AssemblerRun(source, documentPath, listed);
     if (!run.outcome.ok()) return run;
-    if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request, modes);
+    if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request);
     if (mode) *mode = modes.Mode();
     run.outcome.warnings = ProductWarnings(CheckSource(modes, run.bytes.size()), run.bytes.size(), module);
     return run;
@@ -260,7 +270,7 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     const QList<ListingRow> listing = DocumentListing(run.listing, source);
     AssembledModes modes;
     for (const ListingRow &row : listing) modes.Add(row);
-    if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request, modes);
+    if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request);
     QList<SourceWarning> warnings = CheckSource(modes, run.bytes.size());
     // 64-bit code is called as 64-bit Office calls it, and only that: code of several modes runs as VB6 runs
     // it, with the warnings about the BAS module.
@@ -276,7 +286,7 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     if (cancelled || request.stop.stop_requested())
         return {Outcome::Failed(Outcome::Failure::Cancelled, {}, {}, run.outcome.messages)};
     if (!result) return {Outcome::Failed(Outcome::Failure::File, TrialTitle(), result.error, run.outcome.messages)};
-    return {std::move(run.outcome), TrialReportText(result, listing, warnings, run.bytes.size()),
+    return {std::move(run.outcome), TrialReportText(result, listing, warnings, run.bytes.size(), modes.Mode()),
             StoppingLine(result, listing), result.verdict()};
 }
 

@@ -20,7 +20,10 @@ namespace {
 
 // Lines the assembler sees that make no code, or data that is the same in every mode: labels alone (with
 // their colon), equates, db and its kin (also under times), incbin.
-bool ModeFree(QStringView assembled) {
+bool ModeFree(QString assembled) {
+    static const QRegularExpression strings(QStringLiteral(R"('[^']*'|"[^"]*"|`(?:\\.|[^`])*`)"));
+    if (assembled.contains(u'\'') || assembled.contains(u'"') || assembled.contains(u'`'))
+        assembled.replace(strings, QStringLiteral("''"));  // a " db" in a string is no data
     static const QRegularExpression free(
         QStringLiteral(R"(^\s*(?:[\w.$?@~#]+:\s*$|[\w.$?@~#]+:?\s+equ\b|(?:[\w.$?@~#]+:?\s+)?(?:times\s.*\s)?)"
                        R"((?:d[bwdqtoyz]|res[bwdqtoyz]|incbin)\b))"),
@@ -43,20 +46,9 @@ void AssembledModes::Take(int bits, bool code) {
 }
 
 void AssembledModes::Add(const ListingRow &row) {
+    ++rows_;
     incomplete_ = incomplete_ || HidesRows(row.text) || HidesRows(row.assembled);
     Take(row.bits, row.size > 0 && !ModeFree(row.assembled));
-}
-
-AssembledModes AssembledModes::FromPreprocessed(const QString &text) {
-    AssembledModes modes;
-    int bits = 0;
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(u'%')) continue;  // %line marks where a line came from
-        if (const int set = ModeSetBy(line)) bits = set;
-        modes.Take(bits, !line.startsWith(u'[') && !ModeFree(line));
-    }
-    return modes;
 }
 
 CodeMode AssembledModes::Mode() const {
@@ -64,7 +56,21 @@ CodeMode AssembledModes::Mode() const {
     if (modes & Bit(0)) modes = (modes & ~Bit(0)) | Bit(16);  // NASM's default
     for (const CodeMode mode : {CodeMode::Bits16, CodeMode::Bits32, CodeMode::Bits64})
         if (modes == Bit(ModeWidth(mode))) return mode;
-    return CodeMode::Unknown;
+    return CodeMode::Unknown;  // several, or unread
+}
+
+AssembledModes AssembledModes::Unread() {
+    AssembledModes modes;
+    modes.unread_ = true;
+    modes.rows_ = 1;
+    return modes;
+}
+
+QString ListingWithoutGaps(QString preprocessed) {
+    static const QRegularExpression hides(
+        QStringLiteral(R"(^\s*(?:\[\s*list\s+-|%pragma\s+list\b).*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    return preprocessed.replace(hides, QString());
 }
 
 QList<SourceWarning> CheckSource(const AssembledModes &modes, qsizetype codeSize) {

@@ -32,13 +32,12 @@ int ModeWidth(CodeMode mode);
 class AssembledModes {
 public:
     void Add(const ListingRow &row);
-    // The source turned its listing off ([list -], %pragma list): rows may be
-    // missing, and the modes are to be read from NASM's preprocessed text.
-    bool Incomplete() const { return incomplete_; }
-    // The modes from NASM's preprocessed text (nasm -E), a line at a time:
-    // the lines that make code are told from the directives, labels,
-    // equates and data, which make none or the same in every mode.
-    static AssembledModes FromPreprocessed(const QString &text);
+    // The source turned its listing off ([list -], %pragma list; when it ends
+    // so, NASM lists nothing at all): rows may be missing, and the modes are
+    // to be read again (ListingWithoutGaps).
+    bool Incomplete() const { return incomplete_ || rows_ == 0; }
+    // Modes that could not be read: of unknown width.
+    static AssembledModes Unread();
     // The one mode of the bytes (for code without bytes, the mode NASM ended
     // in); Unknown when they were assembled in several.
     CodeMode Mode() const;
@@ -49,13 +48,19 @@ public:
 
 private:
     static constexpr unsigned Bit(int bits) { return 1u << bits / 16; }
-    unsigned Modes() const { return bytes_ ? bytes_ : Bit(last_); }
+    unsigned Modes() const { return unread_ ? 0 : bytes_ ? bytes_ : Bit(last_); }
     void Take(int bits, bool code);
 
     unsigned bytes_ = 0;  // a bit for each mode some code was assembled in
     int last_ = 0;
+    qsizetype rows_ = 0;
     bool incomplete_ = false;
+    bool unread_ = false;
 };
+
+// NASM's preprocessed text (nasm -E) without what turns its listing off, to
+// be assembled again as it stands (nasm -a): its listing then has every row.
+QString ListingWithoutGaps(QString preprocessed);
 
 // Warnings in the order the user reads them. codeSize is the assembled size.
 QList<SourceWarning> CheckSource(const AssembledModes &modes, qsizetype codeSize);

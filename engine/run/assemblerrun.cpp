@@ -170,6 +170,7 @@ AssemblerOutput AssemblerRun(const QString &source, const QString &documentName,
     QStringList arguments = AssemblerArguments(sourceName, narrow(outputFile.path()), narrow(request.includeFolder),
                                                narrow(listingFile.path()));
     if (request.preprocessOnly) arguments << QStringLiteral("-E");
+    if (request.assembleOnly) arguments << QStringLiteral("-a");
     const ExecResult exec = ExecCmd(request.assembler, arguments, request.workingFolder, request.stop, request.timeout);
     QString messages = UserMessages(exec.output, sourceName, documentName, lines);
     if (exec.outputCut)

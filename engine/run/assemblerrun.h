@@ -21,6 +21,7 @@ struct RunRequest {
     QString includeFolder{};               // also searched for %include and incbin, after the working folder
     bool listing{false};                   // NASM's listing is wanted too, whole
     bool preprocessOnly{false};            // the output is NASM's preprocessed text (nasm -E), not code
+    bool assembleOnly{false};              // the source is preprocessed text, assembled as it stands (nasm -a)
     // Or NASM's listing read as it lies, open, before its file goes: an
     // error, or an empty string. Listings too large to hold are read so.
     std::function<QString(QIODevice &listing)> readListing{};

@@ -72,7 +72,12 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         unexpanded_.reset();
         const QStringView assembled = QStringView(row.text).sliced(kExpanded.size());
         if (const int bits = ModeSetBy(assembled)) bits_ = bits;
+        static const QRegularExpression space(QStringLiteral(R"(^\s*\[\s*(absolute|section|segment)\b)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+        if (const QRegularExpressionMatch m = space.match(assembled); m.hasMatch())
+            absolute_ = m.capturedView(1).compare(u"absolute", Qt::CaseInsensitive) == 0;
         row.bits = bits_;
+        row.output = !absolute_;
         row.assembled = assembled.toString();
         // The mode and the bytes go to the row that shows the line: its own source line, or for NASM's own
         // macros (which the listing leaves out) the line that called them.
@@ -81,6 +86,7 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
             if (pending_->assembled.isEmpty()) pending_->assembled = row.assembled;
             if (row.offset < 0) return std::nullopt;
             pending_->offset = row.offset;
+            pending_->output = row.output;
             pending_->bytes = std::move(row.bytes);
             pending_->repeat = row.repeat;
             pending_->size = row.size;
@@ -90,9 +96,10 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         if (row.offset < 0) return std::nullopt;
         row.text = assembled.toString();
     } else {
-        // A comment or a blank line reaches the assembler as nothing: no expanded line follows it.
+        // A comment, a blank line or a preprocessor directive (%define, %if…; not %1, a macro's parameter)
+        // reaches the assembler as nothing: no expanded line follows it.
         const QStringView code = QStringView(row.text).trimmed();
-        if (code.isEmpty() || code.startsWith(u';'))
+        if (code.isEmpty() || code.startsWith(u';') || (code.size() > 1 && code[0] == u'%' && code[1].isLetter()))
             unexpanded_.reset();
         else
             unexpanded_ = std::pair(row.line, row.level);
@@ -101,12 +108,11 @@ std::optional<ListingRow> ListingParser::Take(QStringView raw) {
         if (row.line == 0 && row.level > 0) return continued_ = false, std::nullopt;
     }
     continued_ = continues;
-    if (row.level == 0) {
+    // A %rep block is listed at its %endrep; its copies (and those of a %rep in them) carry the document's
+    // own line numbers, and what a copy's line expands to comes from that line.
+    if (row.level <= copiesLevel_) {
         documentLine_ = row.line;
-        // A %rep block is listed at its %endrep; its copies carry the document's own line numbers.
-        repeatBlock_ = row.text.trimmed().startsWith(u"%endrep", Qt::CaseInsensitive);
-    } else if (row.level == 1 && repeatBlock_) {
-        documentLine_ = row.line;  // and what a copy's line expands to comes from that line
+        copiesLevel_ = row.level + (row.text.trimmed().startsWith(u"%endrep", Qt::CaseInsensitive) ? 1 : 0);
     }
     row.documentLine = documentLine_;
     return std::exchange(pending_, std::move(row));
@@ -135,7 +141,7 @@ QList<ListingRow> ParseListing(const QString &listing) {
 
 const ListingRow *RowAtOffset(const QList<ListingRow> &rows, qint64 offset) {
     for (const ListingRow &row : rows)
-        if (row.offset >= 0 && offset >= row.offset && offset < row.offset + row.size) return &row;
+        if (row.output && row.offset >= 0 && offset >= row.offset && offset < row.offset + row.size) return &row;
     return nullptr;
 }
 

@@ -28,6 +28,7 @@ struct ListingRow {
     QString text;          // the source line as listed
     QString assembled;     // the line as the assembler saw it (macros expanded, no comment); empty when it did not
     int bits = 0;          // the mode NASM assembled the row in (16, 32, 64); 0 before any: NASM's default 16
+    bool output = true;    // its offset is in the output, not in absolute space (a struc's fields)
 
     bool operator==(const ListingRow &) const = default;
 };
@@ -47,7 +48,8 @@ private:
     std::optional<std::pair<int, int>> unexpanded_;  // line and level of a source line whose expanded line may follow
     int documentLine_ = 0;
     int bits_ = 0;
-    bool repeatBlock_ = false;
+    bool absolute_ = false;
+    int copiesLevel_ = 0;     // the deepest level whose rows are the document's own lines
     bool continued_ = false;  // the pending row's bytes go on in the next line
 };
 

@@ -108,7 +108,8 @@ QString WhereText(const TrialResult &r, const QList<ListingRow> &listing) {
     if (const ListingRow *row = RowAtOffset(listing, r.offset)) {
         text += QStringLiteral(", строка %1").arg(row->documentLine);
         if (row->level > 0)
-            text += QStringLiteral(" (во вложенном тексте: %1, его строка %2)").arg(row->text.trimmed()).arg(row->line);
+            text += QStringLiteral(" (во вложенном тексте: %1, его строка %2)")
+                        .arg(row->text.trimmed(), QString::number(row->line));
         else
             text += QStringLiteral(": %1").arg(row->text.trimmed());
     }
@@ -148,7 +149,7 @@ QString EmptyTrialReportText(const QList<SourceWarning> &warnings, int bits) {
 }
 
 QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, const QList<SourceWarning> &warnings,
-                        qsizetype codeSize) {
+                        qsizetype codeSize, CodeMode mode) {
     if (!r) return r.error + u'\n';
     QString text;
     const TrialVerdict verdict = r.verdict();
@@ -300,11 +301,11 @@ QString TrialReportText(const TrialResult &r, const QList<ListingRow> &listing, 
             "\nРежим проверки: 64-битный код (bits 64), вызванный так, как его вызывает 64-битный Office через "
             "CallWindowProcW. Подходит только модуль VBA7 («Создать модуль VBA7», --vba7): модуль BAS и VB6 "
             "64-битный код не выполняют. Память кода модуль VBA7 делает исполнимой и доступной только для чтения.\n");
-    else if (warnings.contains(SourceWarning::NoModeDirective) || warnings.contains(SourceWarning::Mode64))
+    else if (mode != CodeMode::Bits32)
         text += QStringLiteral(
             "\nРежим проверки: код, вызванный как 32-битный, так, как его вызывает 32-битная программа VB через "
-            "CallWindowProcA. Так его выполнит модуль BAS (VB6); модуль VBA7 не вызовет код, который NASM собрал "
-            "не только как 32-битный (CallAsmCode сообщит об ошибке).\n"
+            "CallWindowProcA. Так его выполнит модуль BAS (VB6); модуль VBA7 его не вызовет: он вызывает только код, "
+            "который NASM собрал целиком как 32-битный или целиком как 64-битный (CallAsmCode сообщит об ошибке).\n"
             "Где работает модуль BAS: его массив байт исполним только в процессе без DEP (программа VB6 или среда "
             "VB6).\n");
     else

@@ -415,7 +415,7 @@ private slots:
         QTest::newRow("call, code in two modes runs as VB6 runs it")
             << Case{.arguments = "--call m.asm",
                     .before = {{"m.asm", "bits 32\nnop\nbits 64\nret 16\n"}},
-                    .out = "Режим проверки: код, вызванный как 32-битный[^\n]*модуль VBA7 не вызовет"};
+                    .out = "Режим проверки: код, вызванный как 32-битный[^\n]*модуль VBA7 его не вызовет"};
         QTest::newRow("call, bad parameter")
             << Case{.arguments = "--call sum.asm 1 zz", .before = sum, .exitCode = 2, .err = "P2 \\(«zz»\\)"};
         QTest::newRow("list, include beside the document")

@@ -182,9 +182,17 @@ private slots:
         QTest::newRow("bits +64") << u"bits +64\n"_s + code << 64 << u"64"_s;
         QTest::newRow("bits 64 where the listing is off")
             << u"bits 32\n[list -]\nbits 64\n[list +]\n"_s + code << 64 << u"64"_s;
+        QTest::newRow("the listing off at the end: NASM lists nothing")
+            << u"bits 32\n"_s + code + u"[list -]\n"_s << 32 << QString();
+        QTest::newRow("the listing off and on: a label alone, align")
+            << u"[list -]\n[list +]\nentry\nbits 32\nalign 4\n"_s + code << 32 << QString();
+        QTest::newRow("db in a string of code is no data")
+            << u"times 1 mov eax, ' db'\nbits 32\n"_s + code << 0 << u"16"_s;
         QTest::newRow("data before bits 32") << u"db 90h\nx: dd 1\nbits 32\n"_s + code << 32 << QString();
         QTest::newRow("comments that look like the expanded listing, on one line number")
-            << u"bits 32\n%line 5+0 same.asm\nnop\n ;;; [bits 64]\n ;;; [bits 64]\n"_s + code << 32 << QString();
+            << u"bits 32\n%line 5+0 same.asm\nnop\n ;;; [bits 64]\n ;;; [bits 64]\n%define FOO 1\n ;;; [bits 64]\n"_s +
+                   code
+            << 32 << QString();
         QTest::newRow("in a comment, in strings, as a section attribute: 16-bit")
             << u"section .text use32\n ;;; [bits 32]\ndb 'bits 32', \"use32\", `\\` use32`\n"_s + code << 16 << u"16"_s;
         QTest::newRow("[BITS 16]: the user's choice")

@@ -127,9 +127,13 @@ private slots:
             u"запись в память по адресу &H01001000"_s, {u"buf:3"_s});
         row("read before buffer", u"mov ecx, [esp+4]\nmov al, [ecx-1]\nret 16\n"_s, crash, 3,
             u"чтение памяти по адресу &H01000FFC"_s, {u"hex:010203"_s});
-        row("a macro in a %rep block stops at its own line",
-            u"%macro crash 0\nmov eax, [0]\n%endmacro\n%rep 1\nnop\ncrash\n%endrep\nret 16\n"_s, crash, 7,
-            u"строка 7 (во вложенном тексте"_s);
+        row("a macro in nested %rep blocks stops at its own line",
+            u"%macro load 2\nmov %1, [%2]\n%endmacro\nxor eax, eax\n%rep 1\n%rep 1\nload ecx, eax\n%endrep\n%endrep\n"
+            u"ret 16\n"_s,
+            crash, 8, u"строка 8 (во вложенном тексте: mov %1, [%2], его строка 3)"_s);
+        row("a struc's fields are no code",
+            u"struc pt\n.x resd 1\n.y resd 1\nendstruc\nxor eax, eax\nmov eax, [eax+pt.y]\n"_s, crash, 7,
+            u"строка 7: mov eax, [eax+pt.y]"_s);
         row("off the end", u"nop\n"_s, crash, 2, u"выполнение кода по адресу &H00500001"_s);
         row("jmp $", u"nop\njmp $\n"_s, undecided, 3, u"не дала ответа — вызов не завершился за 1000 инструкций"_s);
         row("int 3", u"nop\nint 3\nret 16\n"_s, crash, 3, u"остановлен: точка останова int 3"_s);
