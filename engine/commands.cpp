@@ -106,7 +106,7 @@ public:
     explicit DocumentRows(const QString &source)
         : lines_(source.count(u'\n') + (source.isEmpty() || source.endsWith(u'\n') ? 0 : 1)) {}
     bool Keeps(const ListingRow &row) {
-        if (std::exchange(first_, false) && row.level == 0 && row.text.startsWith(u"%line 0+1 `"_s)) return false;
+        if (std::exchange(first_, false) && NamesTheSource(row)) return false;
         return !(row.level == 0 && row.line > lines_ && row.size == 0);
     }
 
@@ -114,13 +114,6 @@ private:
     qsizetype lines_;
     bool first_ = true;
 };
-
-QList<ListingRow> DocumentListing(const QByteArray &listing, const QString &source) {
-    QList<ListingRow> rows = ParseListing(codepage::Decode(listing));
-    DocumentRows document(source);
-    rows.removeIf([&document](const ListingRow &row) { return !document.Keeps(row); });
-    return rows;
-}
 
 // The modes of a run whose listing the source turned off in places: NASM
 // preprocesses the source, and assembles what it made again with nothing
@@ -267,9 +260,11 @@ TrialRun TryCall(const QString &source, const QString &documentPath, const QList
     TrialWorker &worker = started ? *started : own.emplace(settings);
     AssemblerOutput run = AssembleWithListing(source, documentPath, request);
     if (!run.outcome.ok()) return {std::move(run.outcome)};
-    const QList<ListingRow> listing = DocumentListing(run.listing, source);
+    QList<ListingRow> listing = ParseListing(codepage::Decode(run.listing));
     AssembledModes modes;
     for (const ListingRow &row : listing) modes.Add(row);
+    DocumentRows document(source);
+    listing.removeIf([&document](const ListingRow &row) { return !document.Keeps(row); });
     if (modes.Incomplete()) modes = ModesOfHiddenRows(source, documentPath, request);
     QList<SourceWarning> warnings = CheckSource(modes, run.bytes.size());
     // 64-bit code is called as 64-bit Office calls it, and only that: code of several modes runs as VB6 runs

@@ -1,6 +1,10 @@
 #include "products/sourcechecks.h"
 
+#include "run/assemblerrun.h"
+
 #include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
 
 int ModeWidth(CodeMode mode) {
     switch (mode) {
@@ -31,11 +35,17 @@ bool ModeFree(QString assembled) {
     return free.match(assembled).hasMatch();
 }
 
-// [list -] and %pragma list: what follows may be missing from the listing.
-bool HidesRows(QStringView text) {
-    static const QRegularExpression hides(QStringLiteral(R"(^\s*(?:\[\s*list\s+-|%pragma\s+list\b))"),
-                                          QRegularExpression::CaseInsensitiveOption);
-    return hides.match(text).hasMatch();
+// [list -] and %pragma list (or [pragma list]): what follows may be missing from the listing, or its
+// expanded lines.
+const QRegularExpression &Hiding() {
+    static const QRegularExpression hides(
+        QStringLiteral(R"(^\s*(?:\[\s*list\s+-|%pragma\s+list\b|\[\s*pragma\s+list\b).*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    return hides;
+}
+
+bool HidesRows(const QString &text) {
+    return text.contains(u"list"_s, Qt::CaseInsensitive) && Hiding().match(text).hasMatch();
 }
 
 }  // namespace
@@ -46,8 +56,11 @@ void AssembledModes::Take(int bits, bool code) {
 }
 
 void AssembledModes::Add(const ListingRow &row) {
-    ++rows_;
-    incomplete_ = incomplete_ || HidesRows(row.text) || HidesRows(row.assembled);
+    // A listing that does not begin with the run's own first line began with the listing off; bytes without the
+    // line the assembler saw come from a listing that lacks those lines.
+    if (rows_++ == 0) incomplete_ = !NamesTheSource(row);
+    incomplete_ =
+        incomplete_ || HidesRows(row.text) || HidesRows(row.assembled) || (row.size > 0 && row.assembled.isEmpty());
     Take(row.bits, row.size > 0 && !ModeFree(row.assembled));
 }
 
@@ -67,10 +80,7 @@ AssembledModes AssembledModes::Unread() {
 }
 
 QString ListingWithoutGaps(QString preprocessed) {
-    static const QRegularExpression hides(
-        QStringLiteral(R"(^\s*(?:\[\s*list\s+-|%pragma\s+list\b).*$)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
-    return preprocessed.replace(hides, QString());
+    return preprocessed.replace(Hiding(), QString());
 }
 
 QList<SourceWarning> CheckSource(const AssembledModes &modes, qsizetype codeSize) {

@@ -36,6 +36,7 @@ public:
     // so, NASM lists nothing at all): rows may be missing, and the modes are
     // to be read again (ListingWithoutGaps).
     bool Incomplete() const { return incomplete_ || rows_ == 0; }
+    // Rows are added from the listing's first, the run's own first line.
     // Modes that could not be read: of unknown width.
     static AssembledModes Unread();
     // The one mode of the bytes (for code without bytes, the mode NASM ended

@@ -1,6 +1,7 @@
 #include "run/assemblerrun.h"
 
 #include "run/execcmd.h"
+#include "run/listing.h"
 #include "run/tempfiles.h"
 #include "system/codepage.h"
 #include "system/files.h"
@@ -46,6 +47,10 @@ QByteArray SourceNameLine(const QString &documentName) {
         line += c;
     }
     return line + "`\r\n";
+}
+
+bool NamesTheSource(const ListingRow &row) {
+    return row.level == 0 && row.line == 1 && row.text.startsWith(u"%line 0+1 `"_s);
 }
 
 QString UserMessages(const QByteArray &printed, const QString &tempName, const QString &documentName, qsizetype lines) {

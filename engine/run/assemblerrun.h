@@ -11,6 +11,7 @@
 #include <stop_token>
 
 class QIODevice;
+struct ListingRow;
 
 // What an assembler run needs besides the source.
 struct RunRequest {
@@ -57,6 +58,9 @@ QString UserMessages(const QByteArray &printed, const QString &tempName, const Q
 // document's own, under its name, so that __FILE__ (and %line-aware messages)
 // say what plain NASM says for the file it was handed.
 QByteArray SourceNameLine(const QString &documentName);
+
+// The listing's row of that first line.
+bool NamesTheSource(const ListingRow &row);
 
 // Writes the source (in the 8-bit code page, after its name line and followed by CR LF) to a fresh
 // temporary file, runs the assembler on it into a second temporary file, and

@@ -184,6 +184,10 @@ private slots:
             << u"bits 32\n[list -]\nbits 64\n[list +]\n"_s + code << 64 << u"64"_s;
         QTest::newRow("the listing off at the end: NASM lists nothing")
             << u"bits 32\n"_s + code + u"[list -]\n"_s << 32 << QString();
+        QTest::newRow("the listing off from the start; align leaves a stray row")
+            << u"[list -]\nbits 64\nmov rax, rcx\nalign 16\n"_s + code << 64 << u"64"_s;
+        QTest::newRow("[pragma list options -e]: no expanded lines")
+            << u"[pragma list options -e]\nbits 32\n"_s + code << 32 << QString();
         QTest::newRow("the listing off and on: a label alone, align")
             << u"[list -]\n[list +]\nentry\nbits 32\nalign 4\n"_s + code << 32 << QString();
         QTest::newRow("db in a string of code is no data")
