@@ -50,18 +50,14 @@ bool HidesRows(const QString &text) {
 
 }  // namespace
 
-void AssembledModes::Take(int bits, bool code) {
-    last_ = bits;
-    if (code) bytes_ |= Bit(bits);
-}
-
 void AssembledModes::Add(const ListingRow &row) {
     // A listing that does not begin with the run's own first line began with the listing off; bytes without the
     // line the assembler saw come from a listing that lacks those lines.
     if (rows_++ == 0) incomplete_ = !NamesTheSource(row);
     incomplete_ =
         incomplete_ || HidesRows(row.text) || HidesRows(row.assembled) || (row.size > 0 && row.assembled.isEmpty());
-    Take(row.bits, row.size > 0 && !ModeFree(row.assembled));
+    last_ = row.bits;
+    if (row.size > 0 && !ModeFree(row.assembled)) bytes_ |= Bit(row.bits);
 }
 
 CodeMode AssembledModes::Mode() const {

@@ -50,8 +50,6 @@ public:
 private:
     static constexpr unsigned Bit(int bits) { return 1u << bits / 16; }
     unsigned Modes() const { return unread_ ? 0 : bytes_ ? bytes_ : Bit(last_); }
-    void Take(int bits, bool code);
-
     unsigned bytes_ = 0;  // a bit for each mode some code was assembled in
     int last_ = 0;
     qsizetype rows_ = 0;
